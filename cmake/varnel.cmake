@@ -31,3 +31,20 @@ function(varnel_test name)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
     PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 endfunction()
+
+# varnel_fuzz_targets(DEPS ...): every tests/fuzz/*.cpp of the calling folder
+# becomes a libFuzzer executable, built only with VARNEL_BUILD_FUZZ (clang).
+function(varnel_fuzz_targets)
+  if(NOT VARNEL_BUILD_FUZZ)
+    return()
+  endif()
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB fuzzers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/fuzz/*.cpp)
+  foreach(src ${fuzzers})
+    get_filename_component(name ${src} NAME_WE)
+    add_executable(${name} ${src})
+    target_compile_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+    target_link_libraries(${name} PRIVATE ${ARG_DEPS})
+  endforeach()
+endfunction()
