@@ -1,0 +1,100 @@
+// One synchronous HTTP exchange over libcurl, with the program's default
+// headers, time-outs, proxy, credentials and cookie jar handling.
+//
+// The whole program fetches with `webRequest(url)`: a "GET" with the four
+// default headers, 15-second time-outs, certificate errors ignored, redirects
+// followed, no cookies and no proxy.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string_view>
+
+#include "text/text.h"
+
+namespace varnel {
+
+// Call once at start-up, before any thread can fetch. Safe to call again and
+// from several threads; `webRequest` calls it itself if the program did not.
+void initialiseWebAccess();
+
+// A connection handle the caller keeps between requests (a libcurl easy handle:
+// connections stay open, DNS answers are cached). Copies share the handle.
+// One call at a time uses it; concurrent calls on one handle wait for each other.
+// An empty handle (creation failed) makes `webRequest` return empty at once.
+class RequestObject {
+ public:
+  RequestObject();  // creates the handle; check with `operator bool`
+  explicit operator bool() const { return static_cast<bool>(impl_); }
+
+  struct Impl;  // defined by the web library
+  Impl* impl() const { return impl_.get(); }
+
+ private:
+  std::shared_ptr<Impl> impl_;
+};
+
+// Verb indices for `WebRequestOptions::method`; values outside 0..7 mean "GET".
+enum WebMethod : int {
+  kWebGet = 0,
+  kWebPost = 1,
+  kWebHead = 2,
+  kWebPut = 3,
+  kWebOptions = 4,
+  kWebDelete = 5,
+  kWebTrace = 6,
+  kWebConnect = 7,
+};
+
+// Everything after the URL; every field is optional. Pointers are the out and
+// in/out parameters: null means "not given" (for `cookies` that matters: no
+// "Cookie" header is sent and no jar is merged). The four `std::optional`s
+// distinguish "omitted" from any given value.
+struct WebRequestOptions {
+  int method = kWebGet;
+  Text postText;  // body, sent when `postBytes` is empty
+  // In/out cookie jar: "Cookie:" prefixes are removed from it, it is sent as
+  // the "Cookie" header (also when empty) and afterwards holds the merged jar.
+  Text* cookies = nullptr;
+  Text* receivedCookies = nullptr;  // out: the cookies the response set
+  Text headers;                     // extra request header lines, CR LF between them
+  Text* responseHeaders = nullptr;  // out: final response's headers, "Name: value" lines, CR LF
+  int* status = nullptr;            // out: HTTP status, 0 when nothing was received
+  bool noRedirect = false;          // true: a redirect response is returned as it is
+  Bytes postBytes;                  // body; wins over `postText` when not empty
+  Text proxy;                       // "host:port" or a proxy URL; empty: direct connection
+  // Seconds; 0 (or below -1) means 15. -1 keeps the generous built-in limits.
+  // The limit applies to connecting and to any stretch with no data moving, not
+  // to the whole transfer, so a large download that keeps arriving is never cut.
+  int timeoutSeconds = 0;
+  Text proxyUser;  // credentials, used only when `proxy` and `proxyUser` are set
+  Text proxyPassword;
+  std::optional<int> credentialTarget;  // 1 (default): for the proxy; 0: for the server
+  // A caller-kept handle; null: this thread's own handle, reused between calls.
+  RequestObject* requestObject = nullptr;
+  std::optional<bool> mergeCookies;       // default true: merge `cookies` into the result
+  std::optional<bool> addDefaultHeaders;  // default true: add the defaults the block lacks
+  std::optional<bool> normaliseHeaders;   // default true: capitalise header names
+};
+
+// Performs the exchange and returns the response body (for any status,
+// 404 included). Never throws. Any failure (no connection, time-out, TLS
+// error, a transfer cut short) gives the empty body, status 0 and empty
+// response headers; a partial body is never returned.
+Bytes webRequest(std::string_view url, const WebRequestOptions& options = {});
+
+// --- header block helpers ------------------------------------------------------
+
+// Each "name:value" line with its name's hyphen-separated words capitalised
+// (first byte only); lines without a colon are dropped, CR LF between lines.
+Text normaliseHeaderBlock(std::string_view block);
+// Text before / after the first ':' of a header line, trimmed; empty without a colon.
+Text headerLineName(std::string_view line);
+Text headerLineValue(std::string_view line);
+// First byte upper-cased when it is an ASCII lower-case letter.
+Text capitaliseFirst(std::string_view word);
+// Standard Base64 with '=' padding, no line breaks; empty input gives "".
+Text base64Encode(std::string_view bytes);
+inline Text base64Encode(const Bytes& bytes) { return base64Encode(asView(bytes)); }
+
+}  // namespace varnel
