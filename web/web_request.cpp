@@ -1,0 +1,405 @@
+#include "web/web_request.h"
+
+#include <curl/curl.h>
+
+#include <array>
+#include <climits>  // LONG_MAX
+#include <cstdint>
+#include <mutex>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "web/cookies.h"
+#include "web/text_replace.h"
+
+namespace varnel {
+
+namespace {
+
+constexpr std::array<std::string_view, 8> kVerbs = {"GET",     "POST",   "HEAD",  "PUT",
+                                                    "OPTIONS", "DELETE", "TRACE", "CONNECT"};
+
+struct DefaultHeader {
+  std::string_view probe;
+  std::string_view line;  // the URL follows when `withUrl`
+  bool withUrl = false;
+  bool postOnly = false;
+};
+// Table order is the order the lines are appended in.
+constexpr std::array<DefaultHeader, 5> kDefaultHeaders = {{
+    {"Accept:", "Accept: */*"},
+    {"Referer:", "Referer: ", true},
+    {"Accept-Language:", "Accept-Language: zh-cn"},
+    {"User-Agent:", "User-Agent: Mozilla/4.0 (compatible; MSIE 9.0; Windows NT 6.1)"},
+    {"Content-Type:", "Content-Type: application/x-www-form-urlencoded", false, true},
+}};
+
+constexpr int kDefaultTimeoutSeconds = 15;
+constexpr int kKeepBuiltInTimeouts = -1;
+// With -1: the limits of the HTTP component this program was first built on,
+// so a dead server still cannot hold a thread for ever.
+constexpr std::int64_t kBuiltInConnectTimeoutMs = 60000;
+constexpr std::int64_t kBuiltInStallSeconds = 30;
+// Below this rate for the whole time-out, a transfer counts as stalled.
+constexpr long kLowSpeedBytesPerSecond = 1;
+constexpr long kMaxRedirects = 10;
+constexpr int kProxyTarget = 1;
+constexpr int kServerTarget = 0;
+
+constexpr std::string_view kLineBreak = "\r\n";
+constexpr std::string_view kCookieMark = "Cookie:";
+constexpr std::string_view kCookieHeader = "Cookie";
+constexpr std::string_view kProxyAuthHeader = "Proxy-Authorization";
+constexpr std::string_view kBasicAuthPrefix = "Basic ";
+constexpr std::string_view kSkippedName = "Connection";
+constexpr std::string_view kSkippedValue = "keep-alive";
+constexpr std::string_view kStatusLinePrefix = "HTTP/";
+constexpr const char* kAllowedProtocols = "http,https";
+// libcurl adds these on its own unless told not to; only Host and
+// Content-Length may go out beyond what the caller's block says.
+constexpr std::array<std::string_view, 2> kSuppressedUnlessSet = {"Accept", "Content-Type"};
+constexpr std::string_view kSuppressExpect = "Expect:";
+
+constexpr std::size_t npos = std::string_view::npos;
+
+std::once_flag globalInitOnce;
+
+struct EasyHandle {
+  CURL* curl = nullptr;
+  ~EasyHandle() {
+    if (curl) curl_easy_cleanup(curl);
+  }
+};
+
+// Each thread keeps one handle, so its connections are reused across calls.
+CURL* threadHandle() {
+  thread_local EasyHandle handle;
+  if (!handle.curl) handle.curl = curl_easy_init();
+  return handle.curl;
+}
+
+struct HeaderList {
+  curl_slist* list = nullptr;
+  HeaderList() = default;
+  HeaderList(const HeaderList&) = delete;
+  HeaderList& operator=(const HeaderList&) = delete;
+  ~HeaderList() { curl_slist_free_all(list); }
+  bool append(const std::string& line) {
+    curl_slist* grown = curl_slist_append(list, line.c_str());
+    if (!grown) return false;
+    list = grown;
+    return true;
+  }
+};
+
+struct RequestHeader {
+  Text name;
+  Text value;
+};
+
+// What the callbacks collect during one transfer.
+struct Response {
+  Bytes body;
+  std::vector<Text> headerLines;  // of the latest response only
+};
+
+bool asciiEqualIgnoreCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+std::string_view trimHttpWhitespace(std::string_view text) {
+  constexpr std::string_view kWhitespace = " \t\r\n";
+  std::size_t first = text.find_first_not_of(kWhitespace);
+  if (first == npos) return {};
+  std::size_t last = text.find_last_not_of(kWhitespace);
+  return text.substr(first, last - first + 1);
+}
+
+size_t onBody(char* data, size_t size, size_t count, void* user) {
+  try {
+    Bytes& body = static_cast<Response*>(user)->body;
+    body.insert(body.end(), data, data + size * count);
+    return size * count;
+  } catch (...) {
+    return 0;  // out of memory: libcurl ends the transfer as failed
+  }
+}
+
+size_t onHeader(char* data, size_t size, size_t count, void* user) {
+  try {
+    auto& lines = static_cast<Response*>(user)->headerLines;
+    std::string_view raw(data, size * count);
+    if (raw.substr(0, kStatusLinePrefix.size()) == kStatusLinePrefix) {
+      lines.clear();  // a new response (redirect, 1xx, proxy tunnel) begins
+      return size * count;
+    }
+    if (!raw.empty() && (raw.front() == ' ' || raw.front() == '\t') && !lines.empty()) {
+      std::string_view continued = trimHttpWhitespace(raw);
+      if (!continued.empty()) lines.back().append(" ").append(continued);
+      return size * count;
+    }
+    std::string_view line = trimHttpWhitespace(raw);
+    std::size_t colon = line.find(':');
+    if (colon == npos) return size * count;  // the blank end of the head, or junk
+    // One shape for every line, "Name: value", whatever spacing the server used.
+    Text normalised(trimHttpWhitespace(line.substr(0, colon)));
+    normalised.append(": ").append(trimHttpWhitespace(line.substr(colon + 1)));
+    lines.push_back(std::move(normalised));
+    return size * count;
+  } catch (...) {
+    return 0;
+  }
+}
+
+// libcurl wants a UTF-8 URL with nothing outside printable ASCII.
+std::string wireUrl(std::string_view url) {
+  constexpr char kHex[] = "0123456789ABCDEF";
+  std::string utf8 = textToUtf8(url);
+  std::string out;
+  out.reserve(utf8.size());
+  for (unsigned char c : utf8) {
+    if (c > 0x20 && c < 0x7F) {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
+long clampToLong(std::int64_t value) {
+  return value > LONG_MAX ? LONG_MAX : static_cast<long>(value);
+}
+
+void setTimeouts(CURL* curl, int timeoutSeconds) {
+  std::int64_t connectMs = kBuiltInConnectTimeoutMs;
+  std::int64_t stallSeconds = kBuiltInStallSeconds;
+  if (timeoutSeconds != kKeepBuiltInTimeouts) {
+    std::int64_t seconds = timeoutSeconds >= 1 ? timeoutSeconds : kDefaultTimeoutSeconds;
+    connectMs = seconds * 1000;  // 64-bit: no overflow for any int
+    stallSeconds = seconds;
+  }
+  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, clampToLong(connectMs));
+  // A stall limit rather than a total limit: a large image that keeps arriving
+  // must never be cut off, but a silent server must not hold the thread.
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedBytesPerSecond);
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, clampToLong(stallSeconds));
+}
+
+Text buildHeaderBlock(const WebRequestOptions& options, int method, std::string_view url,
+                      bool addDefaults, bool normalise) {
+  Text block = options.headers;
+  if (addDefaults) {
+    for (const DefaultHeader& header : kDefaultHeaders) {
+      if (header.postOnly && method != kWebPost) continue;
+      if (findText(block, header.probe, 0, true) != npos) continue;
+      block.append(kLineBreak).append(header.line);
+      if (header.withUrl) block.append(url);
+    }
+  }
+  return normalise ? normaliseHeaderBlock(block) : block;
+}
+
+void appendBlockHeaders(std::string_view block, std::vector<RequestHeader>& headers) {
+  // A block without CR LF is one line; either way empty lines set nothing.
+  std::vector<Text> lines = splitNonEmpty(block, kLineBreak);
+  for (const Text& line : lines) {
+    Text name = headerLineName(line);
+    Text value = headerLineValue(line);
+    if (name == kSkippedName && value == kSkippedValue) continue;
+    headers.push_back({std::move(name), std::move(value)});
+  }
+}
+
+bool containsLineBreakOrZero(std::string_view text) {
+  return text.find_first_of(std::string_view("\r\n\0", 3)) != npos;
+}
+
+// The libcurl header list, in the order the headers were set.
+bool fillHeaderList(const std::vector<RequestHeader>& headers, HeaderList& list) {
+  for (const RequestHeader& header : headers) {
+    // No name, or a stray line break that would smuggle in another header: not sent.
+    if (header.name.empty() || containsLineBreakOrZero(header.name) ||
+        containsLineBreakOrZero(header.value))
+      continue;
+    // "Name;" is libcurl's way to send a header with an empty value.
+    std::string line = header.value.empty() ? header.name + ";" : header.name + ": " + header.value;
+    if (!list.append(line)) return false;
+  }
+  for (std::string_view own : kSuppressedUnlessSet) {
+    bool set = false;
+    for (const RequestHeader& header : headers) set = set || asciiEqualIgnoreCase(header.name, own);
+    if (!set && !list.append(std::string(own) + ":")) return false;
+  }
+  return list.append(std::string(kSuppressExpect));
+}
+
+bool isHttpsUrl(std::string_view url) {
+  constexpr std::string_view kHttps = "https:";
+  return url.size() >= kHttps.size() && asciiEqualIgnoreCase(url.substr(0, kHttps.size()), kHttps);
+}
+
+// Runs one exchange on `curl` (already reset). Output parameters are written
+// only once the exchange is over.
+Bytes exchange(CURL* curl, std::string_view url, const WebRequestOptions& options) {
+  const bool mergeCookies = options.mergeCookies.value_or(true);
+  const bool addDefaults = options.addDefaultHeaders.value_or(true);
+  const bool normalise = options.normaliseHeaders.value_or(true);
+  const int credentialTarget = options.credentialTarget.value_or(kProxyTarget);
+  const int method = options.method >= 0 && options.method < static_cast<int>(kVerbs.size())
+                         ? options.method
+                         : kWebGet;
+
+  const std::string target = wireUrl(url);
+  curl_easy_setopt(curl, CURLOPT_URL, target.c_str());
+  curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, kAllowedProtocols);
+  curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, kAllowedProtocols);
+  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);  // several threads fetch at once
+  curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+  setTimeouts(curl, options.timeoutSeconds);
+
+  // An empty proxy means a direct connection, whatever the environment says.
+  const std::string proxy = textToUtf8(options.proxy);
+  curl_easy_setopt(curl, CURLOPT_PROXY, proxy.c_str());
+  if (!proxy.empty()) curl_easy_setopt(curl, CURLOPT_NOPROXY, "");
+
+  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, options.noRedirect ? 0L : 1L);
+  curl_easy_setopt(curl, CURLOPT_MAXREDIRS, kMaxRedirects);
+  // Certificate errors are ignored: untrusted issuer, wrong usage, wrong name, expired.
+  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
+  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
+
+  const Text block = buildHeaderBlock(options, method, target, addDefaults, normalise);
+  std::vector<RequestHeader> headers;
+  HeaderList proxyHeaders;
+
+  const bool credentials = !options.proxy.empty() && !options.proxyUser.empty();
+  const Text userPassword = concatTexts(options.proxyUser, ":", options.proxyPassword);
+  if (credentials && credentialTarget == kProxyTarget) {
+    curl_easy_setopt(curl, CURLOPT_PROXYUSERNAME, options.proxyUser.c_str());
+    curl_easy_setopt(curl, CURLOPT_PROXYPASSWORD, options.proxyPassword.c_str());
+    curl_easy_setopt(curl, CURLOPT_PROXYAUTH, CURLAUTH_ANY);
+    Text authorization = concatTexts(kBasicAuthPrefix, base64Encode(userPassword));
+    // Through an https tunnel the header belongs to the proxy's CONNECT only;
+    // the origin server must never see the proxy password.
+    if (!proxyHeaders.append(concatTexts(kProxyAuthHeader, ": ", authorization))) return {};
+    if (!isHttpsUrl(target)) headers.push_back({Text(kProxyAuthHeader), std::move(authorization)});
+  } else if (credentials && credentialTarget == kServerTarget) {
+    curl_easy_setopt(curl, CURLOPT_USERNAME, options.proxyUser.c_str());
+    curl_easy_setopt(curl, CURLOPT_PASSWORD, options.proxyPassword.c_str());
+    curl_easy_setopt(curl, CURLOPT_HTTPAUTH, CURLAUTH_ANY);
+  }
+
+  if (options.cookies) {
+    Text& jar = *options.cookies;
+    if (!jar.empty() && findText(jar, kCookieMark, 0, true) != npos)
+      jar = replaceAllText(jar, kCookieMark, "", true);
+    headers.push_back({Text(kCookieHeader), jar});  // sent even when empty
+  }
+  appendBlockHeaders(block, headers);
+
+  HeaderList requestHeaders;
+  if (!fillHeaderList(headers, requestHeaders)) return {};
+  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, requestHeaders.list);
+  curl_easy_setopt(curl, CURLOPT_PROXYHEADER, proxyHeaders.list);
+  curl_easy_setopt(curl, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+
+  // A text body goes out as its bytes, unconverted.
+  const std::string_view body =
+      options.postBytes.empty() ? std::string_view(options.postText) : asView(options.postBytes);
+  if (method == kWebHead) {
+    curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+  } else if (method == kWebPost || !body.empty()) {
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
+    if (method != kWebPost) curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, kVerbs[method].data());
+  } else if (method == kWebGet) {
+    curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+  } else {
+    curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, kVerbs[method].data());
+  }
+
+  Response response;
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, onBody);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response);
+  curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, onHeader);
+  curl_easy_setopt(curl, CURLOPT_HEADERDATA, &response);
+
+  const CURLcode result = curl_easy_perform(curl);
+
+  Text responseHeaders;
+  int status = 0;
+  if (result == CURLE_OK) {
+    long code = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &code);
+    status = static_cast<int>(code);
+    for (const Text& line : response.headerLines) {
+      if (!responseHeaders.empty()) responseHeaders.append(kLineBreak);
+      responseHeaders.append(line);
+    }
+  } else {
+    // Cut short, timed out, refused: whatever arrived is not the response.
+    response.body.clear();
+  }
+  // The handle keeps pointers to this call's lists and buffers until reset.
+  curl_easy_reset(curl);
+
+  if (options.responseHeaders) *options.responseHeaders = responseHeaders;
+  if (options.status) *options.status = status;
+  Text received = collectSetCookies(responseHeaders);
+  if (mergeCookies && options.cookies) received = mergeCookieText(*options.cookies, received);
+  if (options.receivedCookies) *options.receivedCookies = std::move(received);
+  return std::move(response.body);
+}
+
+}  // namespace
+
+struct RequestObject::Impl {
+  std::mutex mutex;  // one exchange at a time on one handle
+  CURL* curl = nullptr;
+  ~Impl() {
+    if (curl) curl_easy_cleanup(curl);
+  }
+};
+
+RequestObject::RequestObject() {
+  initialiseWebAccess();
+  auto impl = std::make_shared<Impl>();
+  impl->curl = curl_easy_init();
+  if (impl->curl) impl_ = std::move(impl);
+}
+
+void initialiseWebAccess() {
+  std::call_once(globalInitOnce, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+Bytes webRequest(std::string_view url, const WebRequestOptions& options) {
+  try {
+    initialiseWebAccess();
+    if (options.requestObject) {
+      RequestObject::Impl* impl = options.requestObject->impl();
+      if (!impl) return {};
+      std::lock_guard lock(impl->mutex);
+      curl_easy_reset(impl->curl);
+      return exchange(impl->curl, url, options);
+    }
+    CURL* curl = threadHandle();
+    if (!curl) return {};
+    curl_easy_reset(curl);
+    return exchange(curl, url, options);
+  } catch (...) {
+    return {};  // nothing raises out of a fetch; the empty body is the failure
+  }
+}
+
+}  // namespace varnel
