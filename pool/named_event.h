@@ -6,6 +6,7 @@
 // name that is already in use, and `open`, share the existing object.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -48,8 +49,10 @@ class EventObject {
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   const bool manualReset_;
-  bool signaled_;
+  // Written only under the mutex; read without it by the fast path of `set`.
+  std::atomic<bool> signaled_;
   bool closed_ = false;
+  std::uint64_t closures_ = 0;  // a waiter from before a close must not outlive it
   int waiters_ = 0;
   // A pulse releases waiters that arrived before it: manual-reset ones by the
   // generation they saw on entry, auto-reset ones by ticket and a token count.
