@@ -49,32 +49,33 @@ enum WebMethod : int {
 // Everything after the URL; every field is optional. Pointers are the out and
 // in/out parameters: null means "not given" (for `cookies` that matters: no
 // "Cookie" header is sent and no jar is merged). The four `std::optional`s
-// distinguish "omitted" from any given value.
+// distinguish "omitted" from any given value. Every field has an initialiser
+// so designated initialisers build cleanly under -Wextra.
 struct WebRequestOptions {
   int method = kWebGet;
-  Text postText;  // body, sent when `postBytes` is empty
+  Text postText{};  // body, sent when `postBytes` is empty
   // In/out cookie jar: "Cookie:" prefixes are removed from it, it is sent as
   // the "Cookie" header (also when empty) and afterwards holds the merged jar.
   Text* cookies = nullptr;
   Text* receivedCookies = nullptr;  // out: the cookies the response set
-  Text headers;                     // extra request header lines, CR LF between them
+  Text headers{};                   // extra request header lines, CR LF between them
   Text* responseHeaders = nullptr;  // out: final response's headers, "Name: value" lines, CR LF
   int* status = nullptr;            // out: HTTP status, 0 when nothing was received
   bool noRedirect = false;          // true: a redirect response is returned as it is
-  Bytes postBytes;                  // body; wins over `postText` when not empty
-  Text proxy;                       // "host:port" or a proxy URL; empty: direct connection
+  Bytes postBytes{};                // body; wins over `postText` when not empty
+  Text proxy{};                     // "host:port" or a proxy URL; empty: direct connection
   // Seconds; 0 (or below -1) means 15. -1 keeps the generous built-in limits.
   // The limit applies to connecting and to any stretch with no data moving, not
   // to the whole transfer, so a large download that keeps arriving is never cut.
   int timeoutSeconds = 0;
-  Text proxyUser;  // credentials, used only when `proxy` and `proxyUser` are set
-  Text proxyPassword;
-  std::optional<int> credentialTarget;  // 1 (default): for the proxy; 0: for the server
+  Text proxyUser{};  // credentials, used only when `proxy` and `proxyUser` are set
+  Text proxyPassword{};
+  std::optional<int> credentialTarget{};  // 1 (default): for the proxy; 0: for the server
   // A caller-kept handle; null: this thread's own handle, reused between calls.
   RequestObject* requestObject = nullptr;
-  std::optional<bool> mergeCookies;       // default true: merge `cookies` into the result
-  std::optional<bool> addDefaultHeaders;  // default true: add the defaults the block lacks
-  std::optional<bool> normaliseHeaders;   // default true: capitalise header names
+  std::optional<bool> mergeCookies{};       // default true: merge `cookies` into the result
+  std::optional<bool> addDefaultHeaders{};  // default true: add the defaults the block lacks
+  std::optional<bool> normaliseHeaders{};   // default true: capitalise header names
 };
 
 // Performs the exchange and returns the response body (for any status,
