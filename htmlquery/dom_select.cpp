@@ -69,9 +69,10 @@ bool isBlank(std::string_view text) {
 
 }  // namespace
 
-bool selectorIsBalanced(std::string_view selector) {
+bool selectorIsWellFormed(std::string_view selector) {
   std::string open;  // the brackets still open, innermost last
   char quote = 0;
+  std::size_t groupStart = 0;  // where the current selector of the group began
   for (std::size_t i = 0; i < selector.size(); ++i) {
     const char c = selector[i];
     if (c == '\\') {
@@ -96,20 +97,32 @@ bool selectorIsBalanced(std::string_view selector) {
         if (open.empty() || open.back() != (c == ')' ? '(' : '[')) return false;
         open.pop_back();
         break;
+      case ',':
+        // The engine accepts an empty member of a group ("a, " or ", a").
+        if (open.empty()) {
+          if (isBlank(selector.substr(groupStart, i - groupStart))) return false;
+          groupStart = i + 1;
+        }
+        break;
       default:
         break;
     }
   }
-  return quote == 0 && open.empty();
+  return quote == 0 && open.empty() && !isBlank(selector.substr(groupStart));
 }
 
 bool selectElements(Node* scope, std::string_view selector, std::vector<Node*>* found) {
   found->clear();
-  if (isBlank(selector) || !selectorIsBalanced(selector)) return false;
+  if (!selectorIsWellFormed(selector)) return false;
   thread_local SelectorEngine engine;
   if (!engine.ready()) return false;
+  // Combinators may reach above the scope ("div li" asked of a list inside a
+  // div), but the finder does not look past the node it starts from: match
+  // over the whole tree, then keep what lies below the scope.
+  Node* root = scope;
+  while (root->parent) root = root->parent;
   std::vector<Node*> matches;
-  if (!engine.find(scope, selector, &matches)) return false;
+  if (!engine.find(root, selector, &matches)) return false;
   if (matches.empty()) return true;
   // A selector group comes back grouped per selector, may repeat nodes and may
   // include the scope or non-elements: keep the scope's descendant elements,

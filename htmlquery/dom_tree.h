@@ -118,8 +118,8 @@ std::string joinedText(Node* node);
 // dom_select.cpp: descendant elements of `scope` matching a CSS selector, in
 // document order without duplicates; false for an invalid selector.
 bool selectElements(Node* scope, std::string_view selector, std::vector<Node*>* found);
-// Brackets, parentheses and quotes balanced (the selector engine misbehaves on
-// unbalanced ones).
-bool selectorIsBalanced(std::string_view selector);
+// Brackets, parentheses and quotes balanced, no empty member of a group: the
+// selector engine crashes on some such input and half accepts the rest.
+bool selectorIsWellFormed(std::string_view selector);
 
 }  // namespace varnel::dom
