@@ -117,6 +117,11 @@ bool EventObject::isClosed() const {
   return closed_;
 }
 
+int EventObject::waiterCount() const {
+  std::lock_guard lock(mutex_);
+  return waiters_;
+}
+
 // --- NamedEvent ----------------------------------------------------------------
 namespace {
 

@@ -44,6 +44,8 @@ class EventObject {
   void close();
   void reopen(bool initiallySet);
   bool isClosed() const;
+  // Threads blocked in `wait` right now (a momentary count, for tests and diagnostics).
+  int waiterCount() const;
 
  private:
   mutable std::mutex mutex_;
