@@ -1,0 +1,94 @@
+// The window controls as the program's routines see them.
+//
+// Controls are addressed by their own names (also their Qt object names). Texts
+// shown in controls are `Text` (code page 936); the edit box holds a native path
+// (UTF-8) because it only ever shows the download directory, which never passes
+// through GBK. An unknown name, a name of another kind of control or an index
+// out of range does nothing and reads as the empty result (0, -1, "", false).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "text/text.h"
+
+namespace varnel {
+
+// --- control names -----------------------------------------------------------
+// MainWindow
+inline constexpr std::string_view kEditionLabel = "标签_专版分类";
+inline constexpr std::string_view kEditionCombo = "组合框_专版分类";
+inline constexpr std::string_view kSubjectLabel = "标签_学科组";
+inline constexpr std::string_view kSubjectCombo = "组合框_学科分类";
+inline constexpr std::string_view kPictureBox = "图片框1";
+inline constexpr std::string_view kSignatureLabel = "透明标签1";
+inline constexpr std::string_view kBookList = "超级列表框1";
+inline constexpr std::string_view kStatusBar = "状态条1";
+// The hidden top-level menu and its items, named by their captions.
+inline constexpr std::string_view kRowMenu = "鼠标右键";
+inline constexpr std::string_view kDownloadItemMenu = "下载此项";
+inline constexpr std::string_view kOpenFolderMenu = "在文件夹中打开";
+inline constexpr std::string_view kSettingsMenu = "下载配置";
+// SettingsWindow
+inline constexpr std::string_view kOpenCheckBox = "选择框_open";
+inline constexpr std::string_view kPathLabel = "标签1";
+inline constexpr std::string_view kPathEdit = "编辑框1";
+inline constexpr std::string_view kChangePathButton = "按钮1";
+
+// Columns of 超级列表框1 and panes of 状态条1.
+inline constexpr int kBookListColumnCount = 6;
+inline constexpr int kStatusPaneCount = 3;
+
+// The control operations the routines use, and nothing else.
+class Controls {
+ public:
+  virtual ~Controls() = default;
+
+  virtual void setEnabled(std::string_view name, bool enabled) = 0;
+
+  // Combo box. currentIndex is -1 when nothing is current; setCurrentIndex with
+  // an index out of range leaves nothing current. Neither runs a handler.
+  virtual void clearItems(std::string_view combo) = 0;
+  virtual void addItem(std::string_view combo, const Text& text) = 0;
+  virtual int currentIndex(std::string_view combo) = 0;
+  virtual Text itemText(std::string_view combo, int index) = 0;
+  virtual void setCurrentIndex(std::string_view combo, int index) = 0;
+
+  // List view. appendRow returns the new row's index (-1 for an unknown list);
+  // selectedRow is -1 when no row is selected.
+  virtual void clearRows(std::string_view list) = 0;
+  virtual int appendRow(std::string_view list, const Text& firstColumn) = 0;
+  virtual void setCellText(std::string_view list, int row, int column, const Text& text) = 0;
+  virtual Text cellText(std::string_view list, int row, int column) = 0;
+  virtual int selectedRow(std::string_view list) = 0;
+
+  // Status bar.
+  virtual void setPaneText(std::string_view statusBar, int pane, const Text& text) = 0;
+
+  // Edit box: a native (UTF-8) path.
+  virtual std::string editText(std::string_view edit) = 0;
+  virtual void setEditText(std::string_view edit, const std::string& nativeText) = 0;
+
+  // Check box.
+  virtual bool isChecked(std::string_view checkBox) = 0;
+  virtual void setChecked(std::string_view checkBox, bool checked) = 0;
+
+  // Menu item, named by its caption.
+  virtual void setMenuItemEnabled(std::string_view item, bool enabled) = 0;
+};
+
+// What a test (or a front end standing in for the user) needs beyond the
+// routines' operations: reading back state and selecting a row.
+class ControlsProbe {
+ public:
+  virtual ~ControlsProbe() = default;
+  virtual bool isEnabled(std::string_view name) = 0;
+  virtual int itemCount(std::string_view combo) = 0;
+  virtual int rowCount(std::string_view list) = 0;
+  virtual Text paneText(std::string_view statusBar, int pane) = 0;
+  virtual bool isMenuItemEnabled(std::string_view item) = 0;
+  // Selects one row as the user would; an index out of range clears the selection.
+  virtual void selectRow(std::string_view list, int row) = 0;
+};
+
+}  // namespace varnel

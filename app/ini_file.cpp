@@ -1,0 +1,243 @@
+#include "app/ini_file.h"
+
+#include <unistd.h>  // getpid
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+#include "text/text.h"
+
+namespace varnel {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view kBom = "\xEF\xBB\xBF";
+constexpr std::string_view kBlanks = " \t";
+
+std::string_view trimBlanks(std::string_view s) {
+  std::size_t first = s.find_first_not_of(kBlanks);
+  if (first == std::string_view::npos) return {};
+  std::size_t last = s.find_last_not_of(kBlanks);
+  return s.substr(first, last - first + 1);
+}
+
+bool sameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    auto lower = [](unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c; };
+    if (lower(static_cast<unsigned char>(a[i])) != lower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool isQuote(char c) { return c == '"' || c == '\''; }
+
+bool hasSurroundingQuotes(std::string_view s) {
+  return s.size() >= 2 && isQuote(s.front()) && s.front() == s.back();
+}
+
+struct Line {
+  enum class Kind { Other, Section, Key } kind = Kind::Other;
+  std::string_view name;   // section or key name, trimmed
+  std::string_view value;  // raw text after '=' (keys only)
+};
+
+Line classify(std::string_view raw) {
+  std::string_view line = trimBlanks(raw);
+  if (line.empty() || line.front() == ';') return {};
+  if (line.front() == '[') {
+    std::size_t close = line.find(']');
+    std::string_view inner =
+        line.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1);
+    return {Line::Kind::Section, trimBlanks(inner), {}};
+  }
+  std::size_t eq = line.find('=');
+  if (eq == std::string_view::npos) return {};
+  return {Line::Kind::Key, trimBlanks(line.substr(0, eq)), line.substr(eq + 1)};
+}
+
+std::string_view readValue(std::string_view raw) {
+  std::string_view v = trimBlanks(raw);
+  if (hasSurroundingQuotes(v)) v = v.substr(1, v.size() - 2);
+  return v;
+}
+
+bool hasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
+
+enum class FileState { Absent, Read, Unreadable };
+
+FileState readFile(const std::string& path, std::string& out) {
+  std::error_code ec;
+  if (!fs::exists(path, ec)) return ec ? FileState::Unreadable : FileState::Absent;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return FileState::Unreadable;
+  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return in.bad() ? FileState::Unreadable : FileState::Read;
+}
+
+// The file's text as UTF-8, whatever it was written in.
+std::string asUtf8(std::string bytes) {
+  if (isValidUtf8(bytes)) return bytes;
+  return textToUtf8(bytes);
+}
+
+}  // namespace
+
+IniDocument IniDocument::parse(std::string_view text) {
+  IniDocument doc;
+  if (text.substr(0, kBom.size()) == kBom) {
+    doc.bom_ = true;
+    text.remove_prefix(kBom.size());
+  }
+  doc.crlf_ = text.find("\r\n") != std::string_view::npos;
+  while (!text.empty()) {
+    std::size_t nl = text.find('\n');
+    std::string_view line = text.substr(0, nl);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    doc.lines_.emplace_back(line);
+    if (nl == std::string_view::npos) break;
+    text.remove_prefix(nl + 1);
+  }
+  return doc;
+}
+
+std::optional<std::string> IniDocument::value(std::string_view section,
+                                              std::string_view key) const {
+  std::string_view wantedSection = trimBlanks(section);
+  std::string_view wantedKey = trimBlanks(key);
+  bool inSection = false;
+  for (const std::string& raw : lines_) {
+    Line line = classify(raw);
+    if (line.kind == Line::Kind::Section) {
+      // Only the first section of that name counts.
+      if (inSection) return std::nullopt;
+      inSection = sameName(line.name, wantedSection);
+    } else if (inSection && line.kind == Line::Kind::Key && sameName(line.name, wantedKey)) {
+      return std::string(readValue(line.value));
+    }
+  }
+  return std::nullopt;
+}
+
+bool IniDocument::setValue(std::string_view section, std::string_view key, std::string_view value) {
+  section = trimBlanks(section);
+  key = trimBlanks(key);
+  if (hasLineBreak(section) || hasLineBreak(key) || hasLineBreak(value)) return false;
+  if (section.find(']') != std::string_view::npos || key.empty() ||
+      key.find('=') != std::string_view::npos || key.front() == ';' || key.front() == '[') {
+    return false;
+  }
+
+  std::string entry = std::string(key) + "=";
+  bool quote = !value.empty() && (kBlanks.find(value.front()) != std::string_view::npos ||
+                                  kBlanks.find(value.back()) != std::string_view::npos ||
+                                  hasSurroundingQuotes(value));
+  if (quote) {
+    entry += '"';
+    entry += value;
+    entry += '"';
+  } else {
+    entry += value;
+  }
+
+  std::size_t header = lines_.size();
+  for (std::size_t i = 0; i < lines_.size(); ++i) {
+    Line line = classify(lines_[i]);
+    if (line.kind == Line::Kind::Section && sameName(line.name, section)) {
+      header = i;
+      break;
+    }
+  }
+  if (header == lines_.size()) {
+    lines_.push_back("[" + std::string(section) + "]");
+    lines_.push_back(std::move(entry));
+    return true;
+  }
+
+  std::size_t insertAt = header + 1;  // after the last non-blank line of the section
+  for (std::size_t i = header + 1; i < lines_.size(); ++i) {
+    Line line = classify(lines_[i]);
+    if (line.kind == Line::Kind::Section) break;
+    if (line.kind == Line::Kind::Key && sameName(line.name, key)) {
+      lines_[i] = std::move(entry);
+      return true;
+    }
+    if (!trimBlanks(lines_[i]).empty()) insertAt = i + 1;
+  }
+  lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(insertAt), std::move(entry));
+  return true;
+}
+
+std::string IniDocument::serialize() const {
+  std::string out;
+  if (bom_) out += kBom;
+  const char* eol = crlf_ ? "\r\n" : "\n";
+  for (const std::string& line : lines_) {
+    out += line;
+    out += eol;
+  }
+  return out;
+}
+
+std::optional<std::string> readIniValue(const std::string& path, std::string_view section,
+                                        std::string_view key) {
+  std::string bytes;
+  if (readFile(path, bytes) != FileState::Read) return std::nullopt;
+  return IniDocument::parse(asUtf8(std::move(bytes))).value(section, key);
+}
+
+std::string readIniString(const std::string& path, std::string_view section, std::string_view key,
+                          std::string_view fallback) {
+  std::optional<std::string> v = readIniValue(path, section, key);
+  return v ? *v : std::string(fallback);
+}
+
+bool writeIniString(const std::string& path, std::string_view section, std::string_view key,
+                    std::string_view value) {
+  std::error_code ec;
+  fs::path target(path);
+  // Write through a symbolic link rather than replacing the link with a file.
+  if (fs::is_symlink(target, ec)) {
+    fs::path resolved = fs::weakly_canonical(target, ec);
+    if (ec) return false;
+    target = resolved;
+  }
+
+  std::string bytes;
+  FileState state = readFile(target.string(), bytes);
+  if (state == FileState::Unreadable) return false;  // never overwrite what we cannot read
+  IniDocument doc = IniDocument::parse(asUtf8(std::move(bytes)));
+  if (!doc.setValue(section, key, value)) return false;
+  std::string text = doc.serialize();
+
+  if (target.has_parent_path()) fs::create_directories(target.parent_path(), ec);
+  fs::path temp = target;
+  temp += ".tmp" + std::to_string(::getpid());
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    if (!out) return false;
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    out.close();
+    if (!out) {
+      fs::remove(temp, ec);
+      return false;
+    }
+  }
+  if (state == FileState::Read) {
+    fs::permissions(temp, fs::status(target, ec).permissions(), ec);
+  }
+  fs::rename(temp, target, ec);
+  if (ec) {
+    std::error_code ignored;
+    fs::remove(temp, ignored);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace varnel

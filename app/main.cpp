@@ -1,0 +1,113 @@
+// varnel: start-up, the message loop and the way out.
+#include <QApplication>
+#include <QDir>
+#include <QStandardPaths>
+
+#include <unistd.h>  // access
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/process_state.h"
+#include "app/qt_controls.h"
+#include "app/routines.h"
+#include "app/settings.h"
+#include "app/windows.h"
+
+namespace {
+
+constexpr int kNoDisplayExitCode = 2;
+constexpr const char* kNoDisplayMessage =
+    "varnel: 无法打开图形界面：没有可用的显示。请在桌面会话中运行，"
+    "或设置 QT_QPA_PLATFORM（例如 offscreen）。\n"
+    "varnel: cannot open a window: no display is available.\n";
+
+bool nonEmptyEnv(const char* name) {
+  const char* value = std::getenv(name);
+  return value && *value;
+}
+
+// Qt aborts when it cannot reach a display; find out before it tries.
+bool displayLooksAvailable(const std::vector<std::string>& args) {
+  if (nonEmptyEnv("QT_QPA_PLATFORM")) return true;
+  for (const std::string& arg : args) {
+    if (arg == "-platform" || arg == "--platform") return true;
+  }
+  return nonEmptyEnv("DISPLAY") || nonEmptyEnv("WAYLAND_DISPLAY");
+}
+
+// A display that is named but unreachable ends in a fatal Qt message while the
+// application object is built; leave with a plain message instead of a crash.
+QtMessageHandler previousHandler = nullptr;
+bool startingUp = true;
+void startUpMessageHandler(QtMsgType type, const QMessageLogContext& context,
+                           const QString& message) {
+  if (type == QtFatalMsg && startingUp) {
+    std::fprintf(stderr, "%s\n%s", message.toLocal8Bit().constData(), kNoDisplayMessage);
+    std::fflush(stderr);
+    std::_Exit(kNoDisplayExitCode);
+  }
+  if (previousHandler) previousHandler(type, context, message);
+}
+
+void configureSettingsLocation() {
+  std::string programDir = varnel::programDirectory();
+  bool writable = ::access(programDir.c_str(), W_OK) == 0;
+  std::string configDir =
+      QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation).toStdString();
+  std::string downloadDir =
+      QStandardPaths::writableLocation(QStandardPaths::DownloadLocation).toStdString();
+  if (downloadDir.empty()) downloadDir = QDir::homePath().toStdString();
+  varnel::setSettingsLocation(
+      varnel::chooseSettingsLocation(programDir, writable, configDir, downloadDir));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace varnel;
+  constructProcessState();
+  registerShutdownRoutine();
+
+  std::vector<std::string> args(argv + 1, argv + argc);
+  setCatalogueOrigin(
+      resolveCatalogueOrigin(args, std::getenv(kBaseUrlEnvironment), buildBaseUrl()));
+
+  if (!displayLooksAvailable(args)) {
+    std::fputs(kNoDisplayMessage, stderr);
+    leaveProcess(kNoDisplayExitCode);
+  }
+  previousHandler = qInstallMessageHandler(startUpMessageHandler);
+  QApplication::setApplicationName(QStringLiteral("varnel"));
+  QApplication app(argc, argv);
+  startingUp = false;
+
+  configureSettingsLocation();
+
+  // Never destroyed: threads still running at exit may call it; once the
+  // window is gone it answers with empty results.
+  auto* controls = new QtControls;
+  MainWindowHandlers handlers{
+      .created = [controls] { launchCatalogueSync(*controls); },
+      .editionSelected = [controls] { onEditionSelected(*controls); },
+      .subjectSelected = [controls] { onSubjectSelected(*controls); },
+      .downloadItem = [controls] { onDownloadItem(*controls); },
+      .openBookFolder = [controls] { openBookFolder(*controls); },
+  };
+  auto* window = new MainWindow(std::move(handlers));
+  window->setAttribute(Qt::WA_DeleteOnClose);
+  setShellHooks({
+      .browseForFolder =
+          [](const BrowseOptions& options) {
+            return browseForFolder(options, QApplication::activeWindow());
+          },
+      .openFolder = [](const std::string& path) { openFolderInFileManager(path); },
+  });
+  controls->attach(window);
+  window->show();
+
+  int exitCode = app.exec();
+  leaveProcess(exitCode);
+}

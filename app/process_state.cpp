@@ -1,0 +1,99 @@
+#include "app/process_state.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+
+namespace varnel {
+namespace {
+
+#ifndef VARNEL_DEFAULT_BASE_URL
+#define VARNEL_DEFAULT_BASE_URL "http://127.0.0.1:8080"
+#endif
+
+Text stripTrailingSlashes(std::string_view url) {
+  while (!url.empty() && url.back() == '/') url.remove_suffix(1);
+  return Text(url);
+}
+
+// Heap objects that are never freed: see the header.
+struct ProcessState {
+#if VARNEL_HAVE_POOL
+  WorkerPool pool;
+#endif
+#if VARNEL_HAVE_JSON
+  JsonValue categoryStore;
+#endif
+  Text catalogueOrigin;
+  Text baseUrl;
+};
+
+ProcessState& state() {
+  static ProcessState* value = new ProcessState;
+  return *value;
+}
+
+std::atomic<bool> shutdownDone{false};
+
+void shutdownHandler() { runShutdownRoutine(); }
+
+}  // namespace
+
+Text resolveCatalogueOrigin(const std::vector<std::string>& args, const char* environmentValue,
+                            std::string_view buildDefault) {
+  const std::string prefix = std::string(kBaseUrlOption) + "=";
+  std::string fromArgs;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == kBaseUrlOption && i + 1 < args.size()) {
+      fromArgs = args[++i];
+    } else if (args[i].compare(0, prefix.size(), prefix) == 0) {
+      fromArgs = args[i].substr(prefix.size());
+    }
+  }
+  for (std::string_view candidate :
+       {std::string_view(fromArgs), std::string_view(environmentValue ? environmentValue : ""),
+        buildDefault}) {
+    Text origin = stripTrailingSlashes(candidate);
+    if (!origin.empty()) return origin;
+  }
+  return {};
+}
+
+std::string_view buildBaseUrl() { return VARNEL_DEFAULT_BASE_URL; }
+
+void constructProcessState() { state(); }
+
+#if VARNEL_HAVE_POOL
+WorkerPool& workerPool() { return state().pool; }
+#endif
+#if VARNEL_HAVE_JSON
+JsonValue& categoryStore() { return state().categoryStore; }
+#endif
+
+void setCatalogueOrigin(Text origin) { state().catalogueOrigin = std::move(origin); }
+const Text& catalogueOrigin() { return state().catalogueOrigin; }
+
+void setBaseUrl(Text url) { state().baseUrl = std::move(url); }
+const Text& baseUrl() { return state().baseUrl; }
+
+void registerShutdownRoutine() {
+  std::at_quick_exit(shutdownHandler);
+  std::atexit(shutdownHandler);
+}
+
+void runShutdownRoutine() {
+  if (shutdownDone.exchange(true)) return;
+#if VARNEL_HAVE_POOL
+  // Stop without waiting: jobs still running are abandoned with the process.
+  state().pool.stop(WorkerPool::StopMode::NoWait);
+#endif
+  // BaseUrl and the store stay allocated: an abandoned thread may still read them.
+  std::fflush(nullptr);
+}
+
+[[noreturn]] void leaveProcess(int exitCode) {
+  runShutdownRoutine();
+  std::quick_exit(exitCode);
+}
+
+}  // namespace varnel

@@ -1,0 +1,65 @@
+// Process-wide values shared by the program's routines, start-up and shutdown.
+//
+// The objects live until the process ends and are never destroyed: threads
+// still running at exit are abandoned, and they must never find their pool or
+// store freed under them. The shutdown routine stops the pool instead, and the
+// process then leaves without running static destructors.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "text/text.h"
+
+#if VARNEL_HAVE_POOL
+#include "pool/worker_pool.h"
+#endif
+#if VARNEL_HAVE_JSON
+#include "json/json_value.h"
+#endif
+
+namespace varnel {
+
+inline constexpr std::string_view kBaseUrlOption = "--base-url";
+inline constexpr const char* kBaseUrlEnvironment = "VARNEL_BASE_URL";
+
+// The catalogue's origin: `--base-url URL` (or `--base-url=URL`) wins, then the
+// environment value, then the build's default; an empty or missing value falls
+// through to the next. Trailing slashes are dropped, because paths taken from
+// the site begin with "/" and are joined without a separator.
+Text resolveCatalogueOrigin(const std::vector<std::string>& args, const char* environmentValue,
+                            std::string_view buildDefault);
+// The origin compiled into the program.
+std::string_view buildBaseUrl();
+
+// Constructs the process-wide objects: first the pool (not started), then the
+// empty store. Later calls do nothing.
+void constructProcessState();
+
+#if VARNEL_HAVE_POOL
+// The pool that runs every page job; constructed on first use if needed.
+WorkerPool& workerPool();
+#endif
+#if VARNEL_HAVE_JSON
+// edition name -> subject name -> book-list page address.
+JsonValue& categoryStore();
+#endif
+
+// The origin the catalogue synchronisation will use (set at start-up).
+void setCatalogueOrigin(Text origin);
+const Text& catalogueOrigin();
+
+// BaseUrl: empty until the synchronisation sets it; written only on the
+// user-interface thread before any background thread starts, read-only after.
+void setBaseUrl(Text url);
+const Text& baseUrl();
+
+// Registered with the run-time at start-up; runs the shutdown routine at most
+// once, however often it is called.
+void registerShutdownRoutine();
+void runShutdownRoutine();
+// Runs the shutdown routine and ends the process without static destructors.
+[[noreturn]] void leaveProcess(int exitCode);
+
+}  // namespace varnel

@@ -1,0 +1,239 @@
+#include "app/qt_controls.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QStatusBar>
+#include <QThread>
+#include <QTreeWidget>
+
+#include <type_traits>
+
+namespace varnel {
+namespace {
+
+QString toQString(const Text& text) { return QString::fromStdString(textToUtf8(text)); }
+Text fromQString(const QString& text) { return utf8BytesToText(text.toStdString()); }
+QString nameOf(std::string_view name) {
+  return QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
+}
+
+// The status bar's panes, in the order they were added.
+QList<QLabel*> panesOf(QStatusBar* bar) {
+  return bar ? bar->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly) : QList<QLabel*>();
+}
+
+QTreeWidgetItem* rowOf(QTreeWidget* list, int row) {
+  if (!list || row < 0 || row >= list->topLevelItemCount()) return nullptr;
+  return list->topLevelItem(row);
+}
+
+}  // namespace
+
+QtControls::QtControls(QWidget* root) : dispatcher_(std::make_unique<QObject>()) { attach(root); }
+
+QtControls::~QtControls() { QObject::disconnect(rootGone_); }
+
+void QtControls::attach(QWidget* root) {
+  QObject::disconnect(rootGone_);
+  root_ = root;
+  attached_ = root != nullptr;
+  if (root) {
+    rootGone_ = QObject::connect(root, &QObject::destroyed, dispatcher_.get(),
+                                 [this] { attached_ = false; });
+  }
+}
+
+template <typename T>
+T* QtControls::find(std::string_view name) const {
+  if (!root_) return nullptr;
+  QString wanted = nameOf(name);
+  if (root_->objectName() == wanted) return qobject_cast<T*>(root_.data());
+  return root_->findChild<T*>(wanted);
+}
+
+template <typename F>
+auto QtControls::onGuiThread(F&& work) {
+  using Result = std::invoke_result_t<F&>;
+  if (!attached_ || !QCoreApplication::instance()) return Result();
+  if (QThread::currentThread() == dispatcher_->thread()) return work();
+  if constexpr (std::is_void_v<Result>) {
+    QMetaObject::invokeMethod(dispatcher_.get(), work, Qt::BlockingQueuedConnection);
+  } else {
+    Result result{};
+    QMetaObject::invokeMethod(
+        dispatcher_.get(), [&] { result = work(); }, Qt::BlockingQueuedConnection);
+    return result;
+  }
+}
+
+void QtControls::setEnabled(std::string_view name, bool enabled) {
+  onGuiThread([&] {
+    if (QWidget* w = find<QWidget>(name)) w->setEnabled(enabled);
+  });
+}
+
+void QtControls::clearItems(std::string_view combo) {
+  onGuiThread([&] {
+    if (auto* c = find<QComboBox>(combo)) c->clear();
+  });
+}
+
+void QtControls::addItem(std::string_view combo, const Text& text) {
+  onGuiThread([&] {
+    if (auto* c = find<QComboBox>(combo)) c->addItem(toQString(text));
+  });
+}
+
+int QtControls::currentIndex(std::string_view combo) {
+  return onGuiThread([&] {
+    auto* c = find<QComboBox>(combo);
+    return c ? c->currentIndex() : -1;
+  });
+}
+
+Text QtControls::itemText(std::string_view combo, int index) {
+  return onGuiThread([&] {
+    auto* c = find<QComboBox>(combo);
+    return (c && index >= 0 && index < c->count()) ? fromQString(c->itemText(index)) : Text();
+  });
+}
+
+void QtControls::setCurrentIndex(std::string_view combo, int index) {
+  onGuiThread([&] {
+    if (auto* c = find<QComboBox>(combo)) c->setCurrentIndex(index < c->count() ? index : -1);
+  });
+}
+
+void QtControls::clearRows(std::string_view list) {
+  onGuiThread([&] {
+    if (auto* l = find<QTreeWidget>(list)) l->clear();
+  });
+}
+
+int QtControls::appendRow(std::string_view list, const Text& firstColumn) {
+  return onGuiThread([&] {
+    auto* l = find<QTreeWidget>(list);
+    if (!l) return -1;
+    auto* item = new QTreeWidgetItem(l);
+    item->setText(0, toQString(firstColumn));
+    return l->indexOfTopLevelItem(item);
+  });
+}
+
+void QtControls::setCellText(std::string_view list, int row, int column, const Text& text) {
+  onGuiThread([&] {
+    auto* l = find<QTreeWidget>(list);
+    QTreeWidgetItem* item = rowOf(l, row);
+    if (item && column >= 0 && column < l->columnCount()) item->setText(column, toQString(text));
+  });
+}
+
+Text QtControls::cellText(std::string_view list, int row, int column) {
+  return onGuiThread([&] {
+    auto* l = find<QTreeWidget>(list);
+    QTreeWidgetItem* item = rowOf(l, row);
+    if (!item || column < 0 || column >= l->columnCount()) return Text();
+    return fromQString(item->text(column));
+  });
+}
+
+int QtControls::selectedRow(std::string_view list) {
+  return onGuiThread([&] {
+    auto* l = find<QTreeWidget>(list);
+    if (!l) return -1;
+    QList<QTreeWidgetItem*> selected = l->selectedItems();
+    return selected.isEmpty() ? -1 : l->indexOfTopLevelItem(selected.first());
+  });
+}
+
+void QtControls::setPaneText(std::string_view statusBar, int pane, const Text& text) {
+  onGuiThread([&] {
+    QList<QLabel*> panes = panesOf(find<QStatusBar>(statusBar));
+    if (pane >= 0 && pane < panes.size()) panes[pane]->setText(toQString(text));
+  });
+}
+
+std::string QtControls::editText(std::string_view edit) {
+  return onGuiThread([&] {
+    auto* e = find<QLineEdit>(edit);
+    return e ? e->text().toStdString() : std::string();
+  });
+}
+
+void QtControls::setEditText(std::string_view edit, const std::string& nativeText) {
+  onGuiThread([&] {
+    if (auto* e = find<QLineEdit>(edit)) e->setText(QString::fromStdString(nativeText));
+  });
+}
+
+bool QtControls::isChecked(std::string_view checkBox) {
+  return onGuiThread([&] {
+    auto* c = find<QCheckBox>(checkBox);
+    return c && c->isChecked();
+  });
+}
+
+void QtControls::setChecked(std::string_view checkBox, bool checked) {
+  onGuiThread([&] {
+    if (auto* c = find<QCheckBox>(checkBox)) c->setChecked(checked);
+  });
+}
+
+void QtControls::setMenuItemEnabled(std::string_view item, bool enabled) {
+  onGuiThread([&] {
+    if (auto* a = find<QAction>(item)) a->setEnabled(enabled);
+  });
+}
+
+bool QtControls::isEnabled(std::string_view name) {
+  return onGuiThread([&] {
+    QWidget* w = find<QWidget>(name);
+    return w && w->isEnabled();
+  });
+}
+
+int QtControls::itemCount(std::string_view combo) {
+  return onGuiThread([&] {
+    auto* c = find<QComboBox>(combo);
+    return c ? c->count() : 0;
+  });
+}
+
+int QtControls::rowCount(std::string_view list) {
+  return onGuiThread([&] {
+    auto* l = find<QTreeWidget>(list);
+    return l ? l->topLevelItemCount() : 0;
+  });
+}
+
+Text QtControls::paneText(std::string_view statusBar, int pane) {
+  return onGuiThread([&] {
+    QList<QLabel*> panes = panesOf(find<QStatusBar>(statusBar));
+    return (pane >= 0 && pane < panes.size()) ? fromQString(panes[pane]->text()) : Text();
+  });
+}
+
+bool QtControls::isMenuItemEnabled(std::string_view item) {
+  return onGuiThread([&] {
+    auto* a = find<QAction>(item);
+    return a && a->isEnabled();
+  });
+}
+
+void QtControls::selectRow(std::string_view list, int row) {
+  onGuiThread([&] {
+    auto* l = find<QTreeWidget>(list);
+    if (!l) return;
+    l->clearSelection();
+    if (QTreeWidgetItem* item = rowOf(l, row)) {
+      l->setCurrentItem(item);
+      item->setSelected(true);
+    }
+  });
+}
+
+}  // namespace varnel

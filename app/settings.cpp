@@ -1,0 +1,106 @@
+#include "app/settings.h"
+
+#include <mutex>
+
+#include "app/ini_file.h"
+
+namespace varnel {
+namespace {
+
+std::mutex locationMutex;
+bool locationSet = false;
+SettingsLocation* location() {
+  // Never destroyed: background threads may read it while the process ends.
+  static SettingsLocation* value = new SettingsLocation;
+  return value;
+}
+
+std::mutex shellMutex;
+ShellHooks* shell() {
+  static ShellHooks* value = new ShellHooks;
+  return value;
+}
+
+std::string joinPath(const std::string& dir, std::string_view name) {
+  if (!dir.empty() && dir.back() == '/') return dir + std::string(name);
+  return dir + "/" + std::string(name);
+}
+
+}  // namespace
+
+SettingsLocation chooseSettingsLocation(const std::string& programDir, bool programDirWritable,
+                                        const std::string& fallbackConfigDir,
+                                        const std::string& fallbackDownloadDir) {
+  if (programDirWritable) return {joinPath(programDir, kSettingsFileName), programDir};
+  return {joinPath(fallbackConfigDir, kSettingsFileName), fallbackDownloadDir};
+}
+
+void setSettingsLocation(SettingsLocation value) {
+  std::lock_guard lock(locationMutex);
+  *location() = std::move(value);
+  locationSet = true;
+}
+
+SettingsLocation settingsLocation() {
+  std::lock_guard lock(locationMutex);
+  if (!locationSet) {
+    std::string dir = programDirectory();
+    return {joinPath(dir, kSettingsFileName), dir};
+  }
+  return *location();
+}
+
+void setShellHooks(ShellHooks hooks) {
+  std::lock_guard lock(shellMutex);
+  *shell() = std::move(hooks);
+}
+
+ShellHooks shellHooks() {
+  std::lock_guard lock(shellMutex);
+  return *shell();
+}
+
+std::string settingsFilePath() { return settingsLocation().filePath; }
+
+std::string readSetting(const std::string& file, std::string_view section, std::string_view key,
+                        std::string_view fallback) {
+  return readIniString(file, section, key, fallback);
+}
+
+std::string readDownloadDirectory() {
+  SettingsLocation where = settingsLocation();
+  return readSetting(where.filePath, kConfigSection, kDownloadPathKey,
+                     where.defaultDownloadDirectory);
+}
+
+bool readOpenFolderSetting() {
+  return readSetting(settingsFilePath(), kConfigSection, kOpenOrNotKey, kFalseSetting) ==
+         kTrueSetting;
+}
+
+void loadSettingsIntoWindow(Controls& controls) {
+  controls.setEditText(kPathEdit, readDownloadDirectory());
+  controls.setChecked(kOpenCheckBox, readOpenFolderSetting());
+}
+
+bool saveSettingsFromWindow(Controls& controls) {
+  const std::string file = settingsFilePath();
+  bool pathSaved =
+      writeIniString(file, kConfigSection, kDownloadPathKey, controls.editText(kPathEdit));
+  bool openSaved = writeIniString(file, kConfigSection, kOpenOrNotKey,
+                                  controls.isChecked(kOpenCheckBox) ? kTrueSetting : kFalseSetting);
+  return pathSaved && openSaved;
+}
+
+void chooseDownloadFolder(Controls& controls, const FolderBrowser& browse) {
+  if (!browse) return;
+  BrowseOptions options;
+  options.title = utf8BytesToText(kChooseFolderTitle);
+  options.newStyle = true;
+  std::string chosen = browse(options);
+  // An empty answer means the dialog was cancelled: keep what the box held, so
+  // later downloads do not land in the file-system root.
+  if (!chosen.empty()) controls.setEditText(kPathEdit, chosen);
+}
+
+}  // namespace varnel

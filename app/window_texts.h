@@ -1,0 +1,59 @@
+// Captions and layout of the two windows, in one place (UTF-8, as Qt shows them).
+#pragma once
+
+#include <array>
+#include <string_view>
+
+namespace varnel {
+
+struct Geometry {
+  int left, top, width, height;
+};
+
+// MainWindow
+inline constexpr std::string_view kMainWindowTitle = "Varnel下载器V1.0";
+inline constexpr Geometry kMainWindowGeometry{50, 50, 509, 363};
+inline constexpr std::string_view kEditionLabelCaption = "专版分类：";
+inline constexpr Geometry kEditionLabelGeometry{8, 8, 64, 24};
+inline constexpr Geometry kEditionComboGeometry{72, 11, 256, 20};
+inline constexpr std::string_view kSubjectLabelCaption = "学科分类：";
+inline constexpr Geometry kSubjectLabelGeometry{8, 40, 64, 24};
+inline constexpr Geometry kSubjectComboGeometry{72, 42, 200, 20};
+inline constexpr Geometry kPictureBoxGeometry{352, 17, 136, 40};
+inline constexpr Geometry kSignatureLabelGeometry{89, 22, 59, 24};  // inside the picture box
+inline constexpr std::string_view kSignatureText = "Varnel";
+inline constexpr std::string_view kSignatureFont = "Tekton Pro Ext";
+inline constexpr int kSignaturePixelSize = 14;
+inline constexpr Geometry kBookListGeometry{8, 72, 488, 232};
+inline constexpr int kStatusBarHeight = 20;
+
+struct ColumnSpec {
+  std::string_view heading;
+  int width;
+};
+inline constexpr std::array<ColumnSpec, 6> kBookListColumns{{
+    {"序号", 40},
+    {"标题", 200},
+    {"页数", 40},
+    {"是否支持下载", 100},
+    {"url", 0},  // carries the book's address; hidden
+    {"当前状态", 80},
+}};
+inline constexpr int kHiddenUrlColumn = 4;
+
+inline constexpr std::array<int, 3> kStatusPaneWidths{60, 200, 249};
+inline constexpr std::string_view kStatusPane0Caption = "当前状态：";
+
+// SettingsWindow
+inline constexpr std::string_view kSettingsWindowTitle = "下载设置";
+inline constexpr Geometry kSettingsWindowGeometry{50, 50, 373, 100};
+// The trailing spaces belong to the caption.
+inline constexpr std::string_view kOpenCheckBoxCaption = "下载完成后自动打开文件夹   ";
+inline constexpr Geometry kOpenCheckBoxGeometry{6, 4, 202, 32};
+inline constexpr std::string_view kPathLabelCaption = "当前下载路径：";
+inline constexpr Geometry kPathLabelGeometry{8, 40, 80, 24};
+inline constexpr Geometry kPathEditGeometry{88, 40, 216, 24};
+inline constexpr std::string_view kChangePathCaption = "更改路径";
+inline constexpr Geometry kChangePathGeometry{304, 40, 56, 24};
+
+}  // namespace varnel

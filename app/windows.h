@@ -1,0 +1,67 @@
+// The two windows: MainWindow (the program's window) and the modal SettingsWindow.
+// Every control carries its name as its Qt object name (see app/controls.h).
+#pragma once
+
+#include <QDialog>
+#include <QWidget>
+
+#include <functional>
+#include <string>
+
+#include "app/qt_controls.h"
+#include "app/settings.h"
+
+class QMenu;
+class QShowEvent;
+
+namespace varnel {
+
+// What MainWindow's events run. An empty handler does nothing.
+struct MainWindowHandlers {
+  std::function<void()> created;          // once, when the window is first shown
+  std::function<void()> editionSelected;  // the user chose an item of 组合框_专版分类
+  std::function<void()> subjectSelected;  // the user chose an item of 组合框_学科分类
+  std::function<void()> downloadItem;     // menu "下载此项"
+  std::function<void()> openBookFolder;   // menu "在文件夹中打开"
+};
+
+class MainWindow : public QWidget {
+ public:
+  explicit MainWindow(MainWindowHandlers handlers, QWidget* parent = nullptr);
+
+  // The pop-up menu, the children of the hidden menu "鼠标右键".
+  QMenu* rowMenu() const { return rowMenu_; }
+  // Pops the menu up at a global position; the chosen item runs its handler.
+  void showRowMenu(const QPoint& globalPos);
+  // Opens SettingsWindow modally and returns when it has been closed.
+  void showSettingsWindow();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  MainWindowHandlers handlers_;
+  QMenu* rowMenu_ = nullptr;
+  bool created_ = false;
+};
+
+// Loads the settings when constructed and saves them once when closed, however
+// it is closed (button, Escape, accept or reject). 按钮1 asks the shell hooks'
+// folder browser for a new path.
+class SettingsWindow : public QDialog {
+ public:
+  explicit SettingsWindow(QWidget* parent = nullptr);
+  void done(int result) override;
+
+ private:
+  QtControls controls_;
+  bool saved_ = false;
+};
+
+// The folder dialog over QFileDialog; "" when cancelled. The result is a native
+// path without a trailing slash (except for the root itself).
+std::string browseForFolder(const BrowseOptions& options, QWidget* owner = nullptr);
+// Shows a folder in the desktop's file manager; callable from any thread.
+void openFolderInFileManager(const std::string& nativePath);
+
+}  // namespace varnel
