@@ -1,0 +1,31 @@
+// Numbers and texts the JSON library depends on, in one place.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace varnel::json {
+
+// Containers.
+constexpr std::int32_t kDefaultListCapacity = 8;
+constexpr std::int32_t kDefaultBucketCount = 11;
+constexpr float kDefaultLoadFactor = 0.75f;
+constexpr float kMinLoadFactor = 0.0000001f;
+constexpr std::uint32_t kKeyHashMultiplier = 31;
+
+// Parser: containers may nest this deep; one more is error -3.
+constexpr std::int32_t kMaxNestingDepth = 1024;
+
+// Path indexes and copies never pad an array beyond this many elements.
+constexpr std::int64_t kMaxPaddedElements = std::int64_t{1} << 24;
+
+// Writer.
+constexpr const char* kFloatFormat = "%.13g";
+constexpr std::int32_t kBuilderInitialBytes = 12;
+constexpr std::u16string_view kNullText = u"null";
+constexpr std::u16string_view kTrueText = u"true";
+constexpr std::u16string_view kFalseText = u"false";
+constexpr std::u16string_view kLineBreak = u"\r\n";
+constexpr char16_t kIndentUnit = u'\t';
+
+}  // namespace varnel::json

@@ -1,0 +1,66 @@
+// JsonMemberTable: an object's members. A chained hash table whose entries are
+// the member nodes themselves (each carries its key, hash and chain link),
+// plus a JsonNodeList that keeps the member order. It counts no references.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "json/json_constants.h"
+#include "json/json_node_list.h"
+#include "json/json_node_text.h"
+
+namespace varnel {
+
+class JsonNode;
+
+// h = h * 31 + c over the key's code units and its terminating zero, wrapping
+// as an unsigned 32-bit value and read back as signed.
+std::int32_t jsonKeyHash(std::u16string_view key);
+
+class JsonMemberTable {
+ public:
+  // An invalid bucket count or load factor falls back to the defaults.
+  explicit JsonMemberTable(std::int32_t bucketCount = json::kDefaultBucketCount,
+                           float loadFactor = json::kDefaultLoadFactor);
+  ~JsonMemberTable();
+  JsonMemberTable(const JsonMemberTable&) = delete;
+  JsonMemberTable& operator=(const JsonMemberTable&) = delete;
+
+  JsonNode* find(std::u16string_view key) const;
+  // Stores `node` under `key`: 1 when it replaced a member (which takes the old
+  // member's place in the order and is no longer in the table; the caller
+  // releases it via `replaced`), 0 when added.
+  int store(std::u16string_view key, JsonNode* node, JsonNode** replaced = nullptr);
+  // As store, taking over an already built key text.
+  int store(NodeText&& key, JsonNode* node, JsonNode** replaced = nullptr);
+  // Unlinks the member; its key text is freed. False when absent.
+  bool removeKey(std::u16string_view key);
+  bool removeNode(JsonNode* node);
+
+  std::int32_t count() const { return order_.count(); }
+  std::int32_t bucketCount() const { return bucketCount_; }
+  std::int32_t threshold() const { return threshold_; }
+  const JsonNodeList& order() const { return order_; }
+  std::vector<std::u16string_view> keys() const;
+  // Frees every key text and forgets every member (the nodes are not released).
+  void clear();
+  void sort(bool descending) { order_.sortByKey(descending); }
+
+ private:
+  std::int32_t bucketOf(std::int32_t hash) const {
+    return static_cast<std::int32_t>((static_cast<std::uint32_t>(hash) & 0x7FFFFFFFu) %
+                                     static_cast<std::uint32_t>(bucketCount_));
+  }
+  void grow();
+  bool unlink(JsonNode* node);
+
+  JsonNode** buckets_ = nullptr;
+  std::int32_t bucketCount_ = 0;
+  std::int32_t threshold_ = 0;
+  float loadFactor_ = json::kDefaultLoadFactor;
+  JsonNodeList order_;
+};
+
+}  // namespace varnel

@@ -1,0 +1,523 @@
+#include "json/json_parser.h"
+
+#include <cmath>  // pow
+#include <vector>
+
+#include "json/json_constants.h"
+#include "json/json_member_table.h"
+#include "json/json_node.h"
+#include "json/json_node_list.h"
+
+namespace varnel {
+namespace {
+
+constexpr int kKindBare = -1;
+constexpr int kKindString = 4;
+constexpr int kKindArray = 5;
+constexpr int kKindObject = 6;
+
+// 2^63: the first magnitude a signed 64-bit integer cannot hold.
+constexpr double kInt64Limit = 9223372036854775808.0;
+
+bool isTrimmed(char16_t c) { return c == u'\r' || c == u'\n' || c == u'\t' || c == u' '; }
+
+std::u16string_view trimToken(std::u16string_view s) {
+  while (!s.empty() && isTrimmed(s.front())) s.remove_prefix(1);
+  while (!s.empty() && isTrimmed(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+bool isDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
+
+int hexValue(char16_t c) {
+  if (c >= u'0' && c <= u'9') return c - u'0';
+  if (c >= u'a' && c <= u'f') return c - u'a' + 10;
+  if (c >= u'A' && c <= u'F') return c - u'A' + 10;
+  return -1;
+}
+
+// Number test: 0 = not a number, 1 = integer, 2 = float (fraction, exponent
+// or a sign after the first character).
+int classifyNumber(std::u16string_view token) {
+  bool first = true;
+  bool point = false;
+  bool exponent = false;
+  bool innerSign = false;
+  for (char16_t c : token) {
+    if (c <= 32) continue;
+    if (first) {
+      first = false;
+      if (c == u'.') {
+        point = true;
+      } else if (!(c == u'+' || c == u'-' || isDigit(c))) {
+        return 0;
+      }
+      continue;
+    }
+    if (isDigit(c)) continue;
+    if (c == u'.') {
+      if (point) return 0;
+      point = true;
+    } else if (c == u'e' || c == u'E') {
+      if (exponent) return 0;
+      exponent = true;
+    } else if (c == u'+' || c == u'-') {
+      if (innerSign) return 0;
+      innerSign = true;
+    } else {
+      return 0;
+    }
+  }
+  if (first) return 0;
+  return point || exponent || innerSign ? 2 : 1;
+}
+
+std::int64_t readInteger(std::u16string_view token) {
+  std::size_t i = 0;
+  while (i < token.size() && token[i] <= 32) ++i;
+  bool negative = false;
+  if (i < token.size() && (token[i] == u'+' || token[i] == u'-')) negative = token[i++] == u'-';
+  double magnitude = 0;
+  for (; i < token.size() && isDigit(token[i]); ++i) {
+    // Saturate rather than overflow: once past 2^63 the value is pinned there.
+    if (magnitude < kInt64Limit) magnitude = magnitude * 10 + (token[i] - u'0');
+  }
+  if (magnitude >= kInt64Limit) return negative ? INT64_MIN : INT64_MAX;
+  auto value = static_cast<std::int64_t>(magnitude);
+  return negative ? -value : value;
+}
+
+double readFloat(std::u16string_view token) {
+  std::size_t i = 0;
+  while (i < token.size() && token[i] <= 32) ++i;
+  double sign = 1;
+  if (i < token.size() && (token[i] == u'+' || token[i] == u'-'))
+    sign = token[i++] == u'-' ? -1 : 1;
+  double value = 0;
+  double divisor = 1;
+  for (; i < token.size() && isDigit(token[i]); ++i) value = value * 10 + (token[i] - u'0');
+  if (i < token.size() && token[i] == u'.') {
+    for (++i; i < token.size() && isDigit(token[i]); ++i) {
+      divisor *= 10;
+      value = value * 10 + (token[i] - u'0');
+    }
+  }
+  double result = sign * value / divisor;
+  if (i < token.size() && (token[i] == u'e' || token[i] == u'E')) {
+    ++i;
+    bool negative = false;
+    if (i < token.size() && (token[i] == u'+' || token[i] == u'-')) negative = token[i++] == u'-';
+    double exponent = 0;
+    for (; i < token.size() && isDigit(token[i]); ++i) exponent = exponent * 10 + (token[i] - u'0');
+    double scale = std::pow(10.0, exponent);
+    result = negative ? result / scale : result * scale;
+  }
+  return result;
+}
+
+// Decodes into a NodeText without an intermediate string.
+void assignDecoded(NodeText& out, std::u16string_view text, bool decodeUnicode) {
+  if (text.find(u'\\') == std::u16string_view::npos) {
+    out.assign(text);
+    return;
+  }
+  auto* buffer = new char16_t[text.size() + 1];
+  std::uint32_t n = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char16_t c = text[i];
+    if (c != u'\\' || i + 1 >= text.size()) {
+      buffer[n++] = c;
+      continue;
+    }
+    char16_t e = text[i + 1];
+    char16_t decoded = 0;
+    switch (e) {
+      case u'"':
+        decoded = u'"';
+        break;
+      case u'\\':
+        decoded = u'\\';
+        break;
+      case u'/':
+        decoded = u'/';
+        break;
+      case u'b':
+        decoded = 8;
+        break;
+      case u't':
+        decoded = 9;
+        break;
+      case u'n':
+        decoded = 10;
+        break;
+      case u'r':
+        decoded = 13;
+        break;
+      case u'f':
+        decoded = 12;
+        break;
+      case u'u':
+        if (decodeUnicode && i + 5 < text.size()) {
+          int h0 = hexValue(text[i + 2]);
+          int h1 = hexValue(text[i + 3]);
+          int h2 = hexValue(text[i + 4]);
+          int h3 = hexValue(text[i + 5]);
+          if (h0 >= 0 && h1 >= 0 && h2 >= 0 && h3 >= 0) {
+            buffer[n++] = static_cast<char16_t>((h0 << 12) | (h1 << 8) | (h2 << 4) | h3);
+            i += 5;
+            continue;
+          }
+        }
+        break;
+      default:
+        break;
+    }
+    if (decoded) {
+      buffer[n++] = decoded;
+      ++i;
+    } else {
+      buffer[n++] = c;  // unknown escape: the backslash stays, the next character follows
+    }
+  }
+  buffer[n] = 0;
+  out.adopt(buffer, n);
+}
+
+class JsonScanner {
+ public:
+  JsonScanner(JsonNode* root, std::u16string_view text, JsonScanRules rules)
+      : root_(root), text_(text), rules_(rules) {}
+
+  int run() {
+    stack_.reserve(16);
+    std::size_t length = text_.size();
+    const char16_t* s = text_.data();
+    for (std::size_t pos = 0; pos < length; ++pos) {
+      char16_t c = s[pos];
+      if (quote_) {
+        // Inside a string only the closing quote and escapes matter.
+        while (c != quote_ && c != u'\\') {
+          if (++pos >= length) return finish();
+          c = s[pos];
+        }
+      }
+      int result = kJsonParsed;
+      switch (c) {
+        case u'"':
+        case u'\'':
+          result = onQuote(pos, c);
+          break;
+        case u'\\':
+          if (pos + 1 < length &&
+              (s[pos + 1] == u'"' || s[pos + 1] == u'\'' || s[pos + 1] == u'\\')) {
+            ++pos;
+          }
+          break;
+        case u':':
+          result = onColon(pos);
+          break;
+        case u',':
+          result = onComma(pos);
+          break;
+        case u'{':
+          result = onOpenObject(pos);
+          break;
+        case u'[':
+          result = onOpenArray(pos);
+          break;
+        case u']':
+          result = onCloseArray(pos);
+          break;
+        case u'}':
+          result = onCloseObject(pos);
+          break;
+        default:
+          break;
+      }
+      if (result != kJsonParsed) return fail(result);
+    }
+    return finish();
+  }
+
+ private:
+  JsonNode* top() const { return stack_.empty() ? nullptr : stack_.back(); }
+  bool topIsArray() const { return top()->type == JsonType::kArray; }
+
+  int finish() {
+    if (!stack_.empty()) return fail(kJsonNoContainer);
+    return kJsonParsed;
+  }
+
+  int fail(int code) {
+    stack_.clear();
+    emptyInPlace(root_);
+    return code;
+  }
+
+  int push(JsonNode* node) {
+    if (static_cast<std::int32_t>(stack_.size()) >= json::kMaxNestingDepth) return kJsonTooDeep;
+    stack_.push_back(node);
+    return kJsonParsed;
+  }
+  void pop() {
+    if (!stack_.empty()) stack_.pop_back();
+  }
+
+  std::u16string_view slice(std::int64_t start, std::int64_t length) const {
+    if (start < 0 || start > static_cast<std::int64_t>(text_.size()) || length <= 0) return {};
+    return text_.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(length));
+  }
+
+  NodeText keyText(bool trim) const {
+    std::u16string_view key = slice(keyStart_, keyLength_);
+    if (trim) key = trimToken(key);
+    NodeText out;
+    assignDecoded(out, key, rules_.decodeUnicode);
+    return out;
+  }
+
+  int onQuote(std::size_t pos, char16_t c) {
+    if (!top()) return kJsonNoContainer;
+    bool isKey = !topIsArray() && !afterColon_;
+    if (!isKey) valueKind_ = kKindString;
+    auto at = static_cast<std::int64_t>(pos);
+    if (quote_ == 0) {
+      quote_ = c;
+      if (isKey) {
+        keyStart_ = at + 1;
+        if (rules_.unquotedKeys) {
+          valueStart_ = -1;
+          valueLength_ = 0;
+        }
+      } else {
+        valueStart_ = at + 1;
+      }
+    } else {
+      if (isKey) {
+        keyLength_ = at - keyStart_;
+        quotedKey_ = true;
+      } else {
+        valueLength_ = at - valueStart_;
+      }
+      quote_ = 0;
+    }
+    return kJsonParsed;
+  }
+
+  int onColon(std::size_t pos) {
+    if (!top()) return kJsonNoContainer;
+    if (topIsArray()) return kJsonColonInArray;
+    auto at = static_cast<std::int64_t>(pos);
+    if (rules_.unquotedKeys) {
+      if (keyStart_ == -1) return kJsonMissingKey;
+      if (!quotedKey_) keyLength_ = at - keyStart_;
+    }
+    afterColon_ = true;
+    valueStart_ = at + 1;
+    return kJsonParsed;
+  }
+
+  void startUnquotedKey(std::size_t pos) {
+    keyStart_ = static_cast<std::int64_t>(pos) + 1;
+    keyLength_ = 0;
+    quotedKey_ = false;
+  }
+
+  int onComma(std::size_t pos) {
+    if (!top()) return kJsonNoContainer;
+    bool inArray = topIsArray();
+    auto at = static_cast<std::int64_t>(pos);
+    if (valueStart_ == -1) {
+      valueStart_ = at + 1;
+    } else {
+      if (valueKind_ != kKindString) valueKind_ = kKindBare;
+      int result = storeValue(pos, inArray);
+      if (result != kJsonParsed) return result;
+      valueKind_ = kKindBare;
+      afterColon_ = false;
+      valueStart_ = at + 1;
+      if (rules_.unquotedKeys) keyLength_ = 0;
+    }
+    if (rules_.unquotedKeys && !inArray) startUnquotedKey(pos);
+    return kJsonParsed;
+  }
+
+  int onOpenObject(std::size_t pos) {
+    afterColon_ = false;
+    JsonNode* container = top();
+    if (!container) {
+      ensureObject(root_);
+      int result = push(root_);
+      if (result != kJsonParsed) return result;
+      valueKind_ = kKindBare;
+    } else {
+      JsonNode* object = nullptr;
+      if (container->type == JsonType::kArray) {
+        if (static_cast<std::int32_t>(stack_.size()) >= json::kMaxNestingDepth) return kJsonTooDeep;
+        object = newObjectNode();
+        appendChild(container, object);
+      } else {
+        if (keyStart_ == -1) return kJsonMissingKey;
+        if (rules_.unquotedKeys && keyLength_ == 0) return kJsonMissingKey;
+        if (static_cast<std::int32_t>(stack_.size()) >= json::kMaxNestingDepth) return kJsonTooDeep;
+        object = newObjectNode();
+        storeMember(container, keyText(rules_.unquotedKeys), object);
+      }
+      push(object);
+      keyStart_ = -1;
+      keyLength_ = 0;
+      valueStart_ = -1;
+      valueKind_ = kKindObject;
+    }
+    if (rules_.unquotedKeys) startUnquotedKey(pos);
+    return kJsonParsed;
+  }
+
+  int onOpenArray(std::size_t pos) {
+    valueStart_ = static_cast<std::int64_t>(pos) + 1;
+    afterColon_ = false;
+    JsonNode* container = top();
+    if (!container) {
+      ensureArray(root_);
+      int result = push(root_);
+      if (result != kJsonParsed) return result;
+      valueKind_ = kKindBare;
+    } else {
+      if (container->type != JsonType::kArray && keyStart_ == -1) return kJsonMissingKey;
+      if (static_cast<std::int32_t>(stack_.size()) >= json::kMaxNestingDepth) return kJsonTooDeep;
+      JsonNode* array = newArrayNode();
+      if (container->type == JsonType::kArray) {
+        appendChild(container, array);
+      } else {
+        storeMember(container, keyText(rules_.unquotedKeys), array);
+      }
+      push(array);
+      valueKind_ = kKindArray;
+    }
+    if (rules_.unquotedKeys) {
+      keyStart_ = -1;
+      keyLength_ = 0;
+    }
+    return kJsonParsed;
+  }
+
+  int onCloseArray(std::size_t pos) {
+    if (rules_.unquotedKeys) keyLength_ = 0;
+    if (valueStart_ == -1) {
+      pop();
+      return kJsonParsed;
+    }
+    if (valueKind_ != kKindString) {
+      std::u16string_view pending =
+          slice(valueStart_, static_cast<std::int64_t>(pos) - valueStart_);
+      bool blank = true;
+      for (char16_t c : pending) {
+        if (c > 32) {
+          blank = false;
+          break;
+        }
+      }
+      if (blank && text_[valueStart_ - 1] != u'[') return kJsonEmptyElement;
+      valueKind_ = kKindBare;
+    }
+    int result = storeValue(pos, true);
+    if (result != kJsonParsed) return result;
+    closeValue();
+    return kJsonParsed;
+  }
+
+  int onCloseObject(std::size_t pos) {
+    if (valueStart_ == -1) {
+      pop();
+      return kJsonParsed;
+    }
+    if (valueKind_ != kKindString) valueKind_ = kKindBare;
+    int result = storeValue(pos, false);
+    if (result != kJsonParsed) return result;
+    closeValue();
+    return kJsonParsed;
+  }
+
+  void closeValue() {
+    valueKind_ = kKindBare;
+    afterColon_ = false;
+    keyStart_ = -1;
+    valueStart_ = -1;
+    pop();
+  }
+
+  JsonNode* makeScalar(std::u16string_view token) {
+    if (token == json::kNullText) return newNullNode();
+    if (token == json::kTrueText) return newBoolNode(true);
+    if (token == json::kFalseText) return newBoolNode(false);
+    JsonNode* node = nullptr;
+    switch (classifyNumber(token)) {
+      case 1:
+        node = newIntegerNode(0);
+        node->content.integer = readInteger(token);
+        break;
+      case 2:
+        node = newFloatNode(0);
+        node->content.number = readFloat(token);
+        break;
+      default:
+        return newRawNode(token);
+    }
+    node->text.assign(token);  // a parsed number keeps the token as written
+    return node;
+  }
+
+  int storeValue(std::size_t pos, bool arrayMode) {
+    JsonNode* container = top();
+    if (!container) return kJsonNoContainer;
+    if (!arrayMode && keyStart_ == -1) return kJsonMissingKey;
+    JsonNode* node = nullptr;
+    if (valueKind_ == kKindString) {
+      node = newStringNode({});
+      assignDecoded(node->text, slice(valueStart_, valueLength_), rules_.decodeUnicode);
+    } else {
+      std::u16string_view token =
+          trimToken(slice(valueStart_, static_cast<std::int64_t>(pos) - valueStart_));
+      if (token.empty()) return kJsonParsed;
+      node = makeScalar(token);
+    }
+    if (arrayMode) {
+      appendChild(container, node);
+    } else {
+      storeMember(container, keyText(true), node);
+    }
+    return kJsonParsed;
+  }
+
+  JsonNode* root_;
+  std::u16string_view text_;
+  JsonScanRules rules_;
+  std::vector<JsonNode*> stack_;  // back() is the innermost open container; no references
+  char16_t quote_ = 0;
+  bool afterColon_ = false;
+  bool quotedKey_ = false;
+  std::int64_t keyStart_ = -1;
+  std::int64_t keyLength_ = 0;
+  std::int64_t valueStart_ = -1;
+  std::int64_t valueLength_ = 0;
+  int valueKind_ = kKindBare;
+};
+
+}  // namespace
+
+int parseJson(JsonNode* root, std::u16string_view text, JsonScanRules rules) {
+  if (!root) return kJsonNoInput;
+  std::size_t zero = text.find(u'\0');
+  if (zero != std::u16string_view::npos) text = text.substr(0, zero);
+  if (text.empty()) return kJsonParsed;
+  emptyInPlace(root);
+  return JsonScanner(root, text, rules).run();
+}
+
+std::u16string decodeJsonString(std::u16string_view text, bool decodeUnicode) {
+  NodeText decoded;
+  assignDecoded(decoded, text, decodeUnicode);
+  return std::u16string(decoded.view());
+}
+
+}  // namespace varnel
