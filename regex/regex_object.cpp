@@ -35,6 +35,29 @@ void replaceQuoteTokens(std::u16string& pattern) {
   }
 }
 
+// The span of group `group` (0 = the whole match) of match `matchIndex`
+// (1-based), or null when either is out of range.
+const Span* findSpan(const std::vector<MatchSpans>* list, int matchIndex, int group) {
+  if (!list || matchIndex < 1 || static_cast<std::size_t>(matchIndex) > list->size()) {
+    return nullptr;
+  }
+  const MatchSpans& match = (*list)[matchIndex - 1];
+  if (group < 0 || static_cast<std::size_t>(group) >= match.size()) return nullptr;
+  return &match[group];
+}
+
+// Text of `span` and, when asked, its byte offset in the GBK form of the
+// subject. The offset is the length of the converted prefix, which is exact
+// even where the same text occurs earlier or some characters have no GBK form.
+Text spanText(std::u16string_view subject, const Span* span, int* position) {
+  if (!span || !span->matched) {
+    if (position) *position = RegexObject::kNoPosition;
+    return {};
+  }
+  if (position) *position = static_cast<int>(wideToAnsi(subject.substr(0, span->begin)).size());
+  return wideToAnsi(subject.substr(span->begin, span->length));
+}
+
 }  // namespace
 
 bool RegexObject::execute(std::string_view pattern, std::string_view subject, bool caseSensitive,
@@ -76,29 +99,6 @@ int RegexObject::matchCount() const {
 int RegexObject::submatchCount() const {
   if (!matches_ || matches_->list.empty()) return 0;
   return static_cast<int>(matches_->list.front().size()) - 1;
-}
-
-// The span of group `group` (0 = the whole match) of match `matchIndex`
-// (1-based), or null when either is out of range.
-static const Span* findSpan(const std::vector<MatchSpans>* list, int matchIndex, int group) {
-  if (!list || matchIndex < 1 || static_cast<std::size_t>(matchIndex) > list->size()) {
-    return nullptr;
-  }
-  const MatchSpans& match = (*list)[matchIndex - 1];
-  if (group < 0 || static_cast<std::size_t>(group) >= match.size()) return nullptr;
-  return &match[group];
-}
-
-// Text of `span` and, when asked, its byte offset in the GBK form of the
-// subject. The offset is the length of the converted prefix, which is exact
-// even where the same text occurs earlier or some characters have no GBK form.
-static Text spanText(std::u16string_view subject, const Span* span, int* position) {
-  if (!span || !span->matched) {
-    if (position) *position = RegexObject::kNoPosition;
-    return {};
-  }
-  if (position) *position = static_cast<int>(wideToAnsi(subject.substr(0, span->begin)).size());
-  return wideToAnsi(subject.substr(span->begin, span->length));
 }
 
 Text RegexObject::matchText(int index, int* position) const {

@@ -3,7 +3,8 @@
 //
 // The subject is held as UTF-16 and the engine reads it as Unicode characters,
 // so a Chinese character is one character to `.` and to quantifiers. Text in
-// and out is GBK (`Text`); positions handed back are byte offsets in that text.
+// and out is GBK (`Text`); positions handed back are byte offsets in that text
+// (in its cleaned form where invalid bytes had to become '?').
 //
 // Nothing throws: an invalid pattern, or one that hits the engine's complexity
 // or memory limits, makes `execute` return false, after which every match read

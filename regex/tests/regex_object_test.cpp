@@ -136,13 +136,6 @@ TEST(RegexObjectGroups, GroupsByMatchAndIndex) {
   }
 }
 
-TEST(RegexObjectGroups, OneGroupOneMatch) {
-  RegexObject re;
-  ASSERT_TRUE(re.execute("id=(\\d+)", "x id=42 y"));
-  EXPECT_EQ(re.submatchText(1, 1), "42");
-  EXPECT_EQ(re.submatchText(2, 1), "");
-}
-
 TEST(RegexObjectPositions, BytePositionsInTheGbkSubject) {
   struct Case {
     const char* why;
