@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <array>
+#include <chrono>
 #include <climits>  // LONG_MAX
 #include <cstdint>
 #include <mutex>
@@ -41,8 +42,6 @@ constexpr int kKeepBuiltInTimeouts = -1;
 // so a dead server still cannot hold a thread for ever.
 constexpr std::int64_t kBuiltInConnectTimeoutMs = 60000;
 constexpr std::int64_t kBuiltInStallSeconds = 30;
-// Below this rate for the whole time-out, a transfer counts as stalled.
-constexpr long kLowSpeedBytesPerSecond = 1;
 constexpr long kMaxRedirects = 10;
 constexpr int kProxyTarget = 1;
 constexpr int kServerTarget = 0;
@@ -181,7 +180,30 @@ long clampToLong(std::int64_t value) {
   return value > LONG_MAX ? LONG_MAX : static_cast<long>(value);
 }
 
-void setTimeouts(CURL* curl, int timeoutSeconds) {
+// A transfer stalls when no byte moves either way for the time-out. Unlike
+// libcurl's low-speed check, which averages over a window of seconds, this
+// fires on the silence itself, and unlike a total limit it never cuts off a
+// large image that keeps arriving.
+struct StallWatch {
+  std::chrono::steady_clock::duration limit;
+  std::chrono::steady_clock::time_point lastMove = std::chrono::steady_clock::now();
+  curl_off_t lastDown = 0;
+  curl_off_t lastUp = 0;
+};
+
+int onProgress(void* user, curl_off_t, curl_off_t downNow, curl_off_t, curl_off_t upNow) {
+  auto& watch = *static_cast<StallWatch*>(user);
+  auto now = std::chrono::steady_clock::now();
+  if (downNow != watch.lastDown || upNow != watch.lastUp) {
+    watch.lastDown = downNow;
+    watch.lastUp = upNow;
+    watch.lastMove = now;
+    return 0;
+  }
+  return now - watch.lastMove > watch.limit ? 1 : 0;  // non-zero aborts the transfer
+}
+
+StallWatch setTimeouts(CURL* curl, int timeoutSeconds) {
   std::int64_t connectMs = kBuiltInConnectTimeoutMs;
   std::int64_t stallSeconds = kBuiltInStallSeconds;
   if (timeoutSeconds != kKeepBuiltInTimeouts) {
@@ -190,10 +212,7 @@ void setTimeouts(CURL* curl, int timeoutSeconds) {
     stallSeconds = seconds;
   }
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, clampToLong(connectMs));
-  // A stall limit rather than a total limit: a large image that keeps arriving
-  // must never be cut off, but a silent server must not hold the thread.
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedBytesPerSecond);
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, clampToLong(stallSeconds));
+  return StallWatch{std::chrono::seconds(stallSeconds)};
 }
 
 Text buildHeaderBlock(const WebRequestOptions& options, int method, std::string_view url,
@@ -244,11 +263,6 @@ bool fillHeaderList(const std::vector<RequestHeader>& headers, HeaderList& list)
   return list.append(std::string(kSuppressExpect));
 }
 
-bool isHttpsUrl(std::string_view url) {
-  constexpr std::string_view kHttps = "https:";
-  return url.size() >= kHttps.size() && asciiEqualIgnoreCase(url.substr(0, kHttps.size()), kHttps);
-}
-
 // Runs one exchange on `curl` (already reset). Output parameters are written
 // only once the exchange is over.
 Bytes exchange(CURL* curl, std::string_view url, const WebRequestOptions& options) {
@@ -266,7 +280,10 @@ Bytes exchange(CURL* curl, std::string_view url, const WebRequestOptions& option
   curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, kAllowedProtocols);
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);  // several threads fetch at once
   curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-  setTimeouts(curl, options.timeoutSeconds);
+  StallWatch stallWatch = setTimeouts(curl, options.timeoutSeconds);
+  curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, onProgress);
+  curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &stallWatch);
+  curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
 
   // An empty proxy means a direct connection, whatever the environment says.
   const std::string proxy = textToUtf8(options.proxy);
@@ -290,10 +307,9 @@ Bytes exchange(CURL* curl, std::string_view url, const WebRequestOptions& option
     curl_easy_setopt(curl, CURLOPT_PROXYPASSWORD, options.proxyPassword.c_str());
     curl_easy_setopt(curl, CURLOPT_PROXYAUTH, CURLAUTH_ANY);
     Text authorization = concatTexts(kBasicAuthPrefix, base64Encode(userPassword));
-    // Through an https tunnel the header belongs to the proxy's CONNECT only;
-    // the origin server must never see the proxy password.
+    // The proxy-only list reaches the proxy both for plain requests and for an
+    // https tunnel's CONNECT, and never the origin server behind the tunnel.
     if (!proxyHeaders.append(concatTexts(kProxyAuthHeader, ": ", authorization))) return {};
-    if (!isHttpsUrl(target)) headers.push_back({Text(kProxyAuthHeader), std::move(authorization)});
   } else if (credentials && credentialTarget == kServerTarget) {
     curl_easy_setopt(curl, CURLOPT_USERNAME, options.proxyUser.c_str());
     curl_easy_setopt(curl, CURLOPT_PASSWORD, options.proxyPassword.c_str());
