@@ -15,13 +15,20 @@ constexpr std::string_view kUtf8Nbsp = "\xC2\xA0";
 
 // Code page 936 has no no-break space: it would come out as '?', so texts read
 // from the page carry a plain space instead.
-Text toText(std::string utf8) {
-  for (std::size_t at = utf8.find(kUtf8Nbsp); at != std::string::npos;
-       at = utf8.find(kUtf8Nbsp, at + 1))
-    utf8.replace(at, kUtf8Nbsp.size(), " ");
-  return utf8BytesToText(utf8);
+Text toText(std::string_view utf8) {
+  std::size_t at = utf8.find(kUtf8Nbsp);
+  if (at == std::string_view::npos) return utf8BytesToText(utf8);
+  std::string plain;
+  plain.reserve(utf8.size());
+  std::size_t from = 0;
+  for (; at != std::string_view::npos; at = utf8.find(kUtf8Nbsp, from)) {
+    plain.append(utf8.substr(from, at - from));
+    plain += ' ';
+    from = at + kUtf8Nbsp.size();
+  }
+  plain.append(utf8.substr(from));
+  return utf8BytesToText(plain);
 }
-Text toText(std::string_view utf8) { return toText(std::string(utf8)); }
 
 std::string toUtf8(std::string_view text) {
   std::string utf8 = textToUtf8(text);
