@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace varnel {
@@ -420,6 +421,27 @@ TEST(HtmlDocumentTest, DeepNestingDoesNotExhaustTheStack) {
   EXPECT_EQ(deepest.outerHTML(), "<span>x</span>");
   page = HtmlDocument();  // the tree goes with the last handle, without recursion
   EXPECT_EQ(deepest.innerText(), "x");
+}
+
+TEST(HtmlDocumentTest, ThreadsWorkOnDocumentsOfTheirOwn) {
+  constexpr int kThreads = 4;
+  constexpr int kRounds = 50;
+  std::vector<int> wrong(kThreads, 0);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t, &wrong] {
+      const std::string mark = std::to_string(t);
+      for (int round = 0; round < kRounds; ++round) {
+        HtmlDocument page;
+        if (!page.loadHtml("<ul><li class=k" + mark + ">" + mark + "</li><li>x</li></ul>"))
+          ++wrong[t];
+        if (page.querySelectorAll("li.k" + mark + ", li").length() != 2) ++wrong[t];
+        if (page.querySelector(".k" + mark).innerText() != mark) ++wrong[t];
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(wrong, std::vector<int>(kThreads, 0));
 }
 
 }  // namespace
