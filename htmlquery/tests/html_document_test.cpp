@@ -338,13 +338,20 @@ TEST(HtmlDocumentTest, InvalidSelectorsGiveTheEmptyList) {
                            "[",
                            "div, ",
                            ":nth-child(2n+",
-                           "a[href=x"};
+                           "a[href=x",
+                           "li:not(. x)",
+                           "a:has(> )",
+                           "li::before",
+                           "li:nosuch",
+                           "li:nosuch(1)"};
   for (const char* selector : invalid) {
     EXPECT_EQ(page.querySelectorAll(selector).length(), 0) << selector;
     EXPECT_TRUE(page.querySelector(selector).isEmpty()) << selector;
     EXPECT_EQ(page.querySelectorAllDetached(selector).length(), 0) << selector;
   }
   EXPECT_EQ(page.querySelectorAll("li:not(.x)").length(), 2);
+  EXPECT_EQ(page.querySelectorAll("div:has(li)").length(), 1);
+  EXPECT_EQ(page.querySelectorAll("li:nth-child(2n+1)").length(), 1);
   EXPECT_EQ(page.querySelectorAll("a[href='x']").length(), 1);
   EXPECT_EQ(page.querySelectorAll("li:nth-child(2)").item().innerText(), "b");
   EXPECT_EQ(page.querySelectorAll("a[title='(']").length(), 0);  // brackets inside quotes are text
