@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <stdexcept>
 #include <system_error>
 
 #include "text/text.h"
@@ -73,10 +74,16 @@ enum class FileState { Absent, Read, Unreadable };
 
 FileState readFile(const std::string& path, std::string& out) {
   std::error_code ec;
-  if (!fs::exists(path, ec)) return ec ? FileState::Unreadable : FileState::Absent;
+  fs::file_status status = fs::status(path, ec);
+  if (status.type() == fs::file_type::not_found) return FileState::Absent;
+  if (ec || !fs::is_regular_file(status)) return FileState::Unreadable;
   std::ifstream in(path, std::ios::binary);
   if (!in) return FileState::Unreadable;
-  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  try {
+    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  } catch (const std::exception&) {  // the stream buffer throws on read errors
+    return FileState::Unreadable;
+  }
   return in.bad() ? FileState::Unreadable : FileState::Read;
 }
 

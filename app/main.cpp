@@ -85,6 +85,7 @@ int main(int argc, char** argv) {
   startingUp = false;
 
   configureSettingsLocation();
+  installQtMessagePump();
 
   // Never destroyed: threads still running at exit may call it; once the
   // window is gone it answers with empty results.

@@ -85,7 +85,7 @@ void runShutdownRoutine() {
   if (shutdownDone.exchange(true)) return;
 #if VARNEL_HAVE_POOL
   // Stop without waiting: jobs still running are abandoned with the process.
-  state().pool.stop(WorkerPool::StopMode::NoWait);
+  state().pool.stop(kStopNowNoWait);
 #endif
   // BaseUrl and the store stay allocated: an abandoned thread may still read them.
   std::fflush(nullptr);

@@ -10,7 +10,11 @@
 #include <QThread>
 #include <QTreeWidget>
 
-#include <type_traits>
+#include <utility>
+
+#if VARNEL_HAVE_POOL
+#include "pool/message_pump.h"
+#endif
 
 namespace varnel {
 namespace {
@@ -56,18 +60,21 @@ T* QtControls::find(std::string_view name) const {
 }
 
 template <typename F>
-auto QtControls::onGuiThread(F&& work) {
-  using Result = std::invoke_result_t<F&>;
-  if (!attached_ || !QCoreApplication::instance()) return Result();
-  if (QThread::currentThread() == dispatcher_->thread()) return work();
-  if constexpr (std::is_void_v<Result>) {
-    QMetaObject::invokeMethod(dispatcher_.get(), work, Qt::BlockingQueuedConnection);
+void QtControls::onGuiThread(F&& work) {
+  if (!attached_ || !QCoreApplication::instance()) return;
+  if (QThread::currentThread() == dispatcher_->thread()) {
+    work();
   } else {
-    Result result{};
-    QMetaObject::invokeMethod(
-        dispatcher_.get(), [&] { result = work(); }, Qt::BlockingQueuedConnection);
-    return result;
+    QMetaObject::invokeMethod(dispatcher_.get(), std::forward<F>(work),
+                              Qt::BlockingQueuedConnection);
   }
+}
+
+template <typename R, typename F>
+R QtControls::ask(R whenGone, F&& work) {
+  R result = whenGone;
+  onGuiThread([&] { result = work(); });
+  return result;
 }
 
 void QtControls::setEnabled(std::string_view name, bool enabled) {
@@ -89,14 +96,14 @@ void QtControls::addItem(std::string_view combo, const Text& text) {
 }
 
 int QtControls::currentIndex(std::string_view combo) {
-  return onGuiThread([&] {
+  return ask(-1, [&] {
     auto* c = find<QComboBox>(combo);
     return c ? c->currentIndex() : -1;
   });
 }
 
 Text QtControls::itemText(std::string_view combo, int index) {
-  return onGuiThread([&] {
+  return ask(Text(), [&] {
     auto* c = find<QComboBox>(combo);
     return (c && index >= 0 && index < c->count()) ? fromQString(c->itemText(index)) : Text();
   });
@@ -115,7 +122,7 @@ void QtControls::clearRows(std::string_view list) {
 }
 
 int QtControls::appendRow(std::string_view list, const Text& firstColumn) {
-  return onGuiThread([&] {
+  return ask(-1, [&] {
     auto* l = find<QTreeWidget>(list);
     if (!l) return -1;
     auto* item = new QTreeWidgetItem(l);
@@ -133,7 +140,7 @@ void QtControls::setCellText(std::string_view list, int row, int column, const T
 }
 
 Text QtControls::cellText(std::string_view list, int row, int column) {
-  return onGuiThread([&] {
+  return ask(Text(), [&] {
     auto* l = find<QTreeWidget>(list);
     QTreeWidgetItem* item = rowOf(l, row);
     if (!item || column < 0 || column >= l->columnCount()) return Text();
@@ -142,7 +149,7 @@ Text QtControls::cellText(std::string_view list, int row, int column) {
 }
 
 int QtControls::selectedRow(std::string_view list) {
-  return onGuiThread([&] {
+  return ask(-1, [&] {
     auto* l = find<QTreeWidget>(list);
     if (!l) return -1;
     QList<QTreeWidgetItem*> selected = l->selectedItems();
@@ -158,7 +165,7 @@ void QtControls::setPaneText(std::string_view statusBar, int pane, const Text& t
 }
 
 std::string QtControls::editText(std::string_view edit) {
-  return onGuiThread([&] {
+  return ask(std::string(), [&] {
     auto* e = find<QLineEdit>(edit);
     return e ? e->text().toStdString() : std::string();
   });
@@ -171,7 +178,7 @@ void QtControls::setEditText(std::string_view edit, const std::string& nativeTex
 }
 
 bool QtControls::isChecked(std::string_view checkBox) {
-  return onGuiThread([&] {
+  return ask(false, [&] {
     auto* c = find<QCheckBox>(checkBox);
     return c && c->isChecked();
   });
@@ -190,35 +197,35 @@ void QtControls::setMenuItemEnabled(std::string_view item, bool enabled) {
 }
 
 bool QtControls::isEnabled(std::string_view name) {
-  return onGuiThread([&] {
+  return ask(false, [&] {
     QWidget* w = find<QWidget>(name);
     return w && w->isEnabled();
   });
 }
 
 int QtControls::itemCount(std::string_view combo) {
-  return onGuiThread([&] {
+  return ask(0, [&] {
     auto* c = find<QComboBox>(combo);
     return c ? c->count() : 0;
   });
 }
 
 int QtControls::rowCount(std::string_view list) {
-  return onGuiThread([&] {
+  return ask(0, [&] {
     auto* l = find<QTreeWidget>(list);
     return l ? l->topLevelItemCount() : 0;
   });
 }
 
 Text QtControls::paneText(std::string_view statusBar, int pane) {
-  return onGuiThread([&] {
+  return ask(Text(), [&] {
     QList<QLabel*> panes = panesOf(find<QStatusBar>(statusBar));
     return (pane >= 0 && pane < panes.size()) ? fromQString(panes[pane]->text()) : Text();
   });
 }
 
 bool QtControls::isMenuItemEnabled(std::string_view item) {
-  return onGuiThread([&] {
+  return ask(false, [&] {
     auto* a = find<QAction>(item);
     return a && a->isEnabled();
   });
@@ -234,6 +241,20 @@ void QtControls::selectRow(std::string_view list, int row) {
       item->setSelected(true);
     }
   });
+}
+
+void installQtMessagePump() {
+#if VARNEL_HAVE_POOL
+  installMessagePump({
+      .isUserInterfaceThread =
+          [] {
+            QCoreApplication* app = QCoreApplication::instance();
+            return app && QThread::currentThread() == app->thread();
+          },
+      .processPendingMessages =
+          [] { QCoreApplication::processEvents(QEventLoop::AllEvents, kMessagePumpSliceMs); },
+  });
+#endif
 }
 
 }  // namespace varnel

@@ -59,13 +59,21 @@ class QtControls : public Controls, public ControlsProbe {
  private:
   template <typename T>
   T* find(std::string_view name) const;
+  // Runs `work` on the GUI thread and waits; nothing once the window is gone.
   template <typename F>
-  auto onGuiThread(F&& work);
+  void onGuiThread(F&& work);
+  // The value `work` computes there, or `whenGone`.
+  template <typename R, typename F>
+  R ask(R whenGone, F&& work);
 
   std::unique_ptr<QObject> dispatcher_;  // lives on the GUI thread
   QPointer<QWidget> root_;               // read on the GUI thread only
   std::atomic<bool> attached_{false};    // lets other threads give up without waiting
   QMetaObject::Connection rootGone_;
 };
+
+// Lets pool waits on the GUI thread keep handling events (and so the calls
+// other threads make through QtControls). Does nothing without the pool.
+void installQtMessagePump();
 
 }  // namespace varnel

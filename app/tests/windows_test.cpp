@@ -1,0 +1,456 @@
+// The two windows, their bindings and QtControls, offscreen.
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QWindow>
+#include <QtTest>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+#include "app/headless_controls.h"
+#include "app/ini_file.h"
+#include "app/qt_controls.h"
+#include "app/settings.h"
+#include "app/window_texts.h"
+#include "app/windows.h"
+
+#if VARNEL_HAVE_POOL
+#include "pool/worker_pool.h"
+#endif
+
+using namespace varnel;
+
+namespace {
+
+QString qs(std::string_view utf8) {
+  return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
+
+template <typename T>
+T* child(QWidget* root, std::string_view name) {
+  return root->findChild<T*>(qs(name));
+}
+
+struct Calls {
+  int created = 0, edition = 0, subject = 0, download = 0, openFolder = 0;
+};
+
+MainWindowHandlers countingHandlers(Calls& calls) {
+  return {
+      .created = [&calls] { ++calls.created; },
+      .editionSelected = [&calls] { ++calls.edition; },
+      .subjectSelected = [&calls] { ++calls.subject; },
+      .downloadItem = [&calls] { ++calls.download; },
+      .openBookFolder = [&calls] { ++calls.openFolder; },
+  };
+}
+
+// Runs `work` on another thread while this (GUI) thread keeps handling events.
+bool runOnWorker(const std::function<void()>& work) {
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    work();
+    done = true;
+  });
+  QElapsedTimer waited;
+  waited.start();
+  while (!done && waited.elapsed() < 30000)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  bool finished = done;
+  if (!finished)
+    worker.detach();  // hung: leave it, the test fails below
+  else
+    worker.join();
+  return finished;
+}
+
+// One sequence of operations, applied to any Controls; includes the edges.
+void applySequence(Controls& c, ControlsProbe& p) {
+  c.addItem(kEditionCombo, utf8BytesToText("高中"));
+  c.addItem(kEditionCombo, utf8BytesToText("初中"));
+  c.addItem(kEditionCombo, "third");
+  c.setCurrentIndex(kEditionCombo, 2);
+  c.addItem(kSubjectCombo, "s");
+  c.setCurrentIndex(kSubjectCombo, 9);  // out of range
+  c.setEnabled(kEditionCombo, false);
+  c.setEnabled(kSubjectCombo, false);
+  c.setEnabled(kSubjectCombo, true);
+  c.setEnabled(kBookList, false);
+  for (int i = 1; i <= 3; ++i) {
+    int row = c.appendRow(kBookList, std::to_string(i));
+    c.setCellText(kBookList, row, 1, utf8BytesToText("书名") + std::to_string(i));
+    c.setCellText(kBookList, row, 4, "http://x/" + std::to_string(i));
+    c.setCellText(kBookList, row, 5, "-");
+  }
+  c.setCellText(kBookList, 1, 6, "no column 6");
+  c.setCellText(kBookList, 3, 0, "no row 3");
+  p.selectRow(kBookList, 1);
+  c.setPaneText(kStatusBar, 1, utf8BytesToText("拉取成功,鼠标右键选择下载"));
+  c.setPaneText(kStatusBar, 2, "8/20");
+  c.setPaneText(kStatusBar, 3, "no pane 3");
+  c.setMenuItemEnabled(kDownloadItemMenu, true);
+  c.setMenuItemEnabled(kSettingsMenu, false);
+  c.setEnabled("不存在的控件", false);
+  c.addItem(kBookList, "a list is not a combo box");
+}
+
+// Everything a Controls can report, as one comparable text.
+QString describe(Controls& c, ControlsProbe& p) {
+  QStringList out;
+  auto t = [](const Text& text) { return qs(textToUtf8(text)); };
+  for (std::string_view combo : {kEditionCombo, kSubjectCombo}) {
+    out << qs(combo) << QString::number(p.itemCount(combo))
+        << QString::number(c.currentIndex(combo)) << QString::number(p.isEnabled(combo));
+    for (int i = -1; i <= p.itemCount(combo); ++i) out << t(c.itemText(combo, i));
+  }
+  out << QString::number(p.rowCount(kBookList)) << QString::number(c.selectedRow(kBookList))
+      << QString::number(p.isEnabled(kBookList));
+  for (int row = -1; row <= p.rowCount(kBookList); ++row) {
+    for (int col = -1; col <= kBookListColumnCount; ++col)
+      out << t(c.cellText(kBookList, row, col));
+  }
+  for (int pane = -1; pane <= kStatusPaneCount; ++pane) out << t(p.paneText(kStatusBar, pane));
+  for (std::string_view item : {kDownloadItemMenu, kOpenFolderMenu, kSettingsMenu}) {
+    out << QString::number(p.isMenuItemEnabled(item));
+  }
+  out << QString::number(c.currentIndex("不存在的控件"));
+  return out.join(QLatin1Char('|'));
+}
+
+}  // namespace
+
+class WindowsTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init() {
+    QVERIFY(settingsDir_.isValid());
+    setSettingsLocation({settingsFile().toStdString(), programDir()});
+    QFile::remove(settingsFile());
+    browseAnswer_.clear();
+    browseCalls_ = 0;
+    setShellHooks({.browseForFolder =
+                       [this](const BrowseOptions&) {
+                         ++browseCalls_;
+                         return browseAnswer_;
+                       },
+                   .openFolder = {}});
+  }
+
+  void mainWindowLayout() {
+    Calls calls;
+    MainWindow w(countingHandlers(calls));
+    QCOMPARE(w.windowTitle(), qs(kMainWindowTitle));
+    QCOMPARE(w.size(), QSize(509, 363));
+    QCOMPARE(w.pos(), QPoint(50, 50));
+
+    QCOMPARE(child<QLabel>(&w, kEditionLabel)->text(), QStringLiteral("专版分类："));
+    QCOMPARE(child<QLabel>(&w, kEditionLabel)->geometry(), QRect(8, 8, 64, 24));
+    QCOMPARE(child<QComboBox>(&w, kEditionCombo)->geometry(), QRect(72, 11, 256, 20));
+    QCOMPARE(child<QLabel>(&w, kSubjectLabel)->text(), QStringLiteral("学科分类："));
+    QCOMPARE(child<QLabel>(&w, kSubjectLabel)->geometry(), QRect(8, 40, 64, 24));
+    QCOMPARE(child<QComboBox>(&w, kSubjectCombo)->geometry(), QRect(72, 42, 200, 20));
+
+    auto* picture = child<QLabel>(&w, kPictureBox);
+    QCOMPARE(picture->geometry(), QRect(352, 17, 136, 40));
+    QCOMPARE(picture->pixmap().size(), QSize(273, 80));
+    auto* signature = child<QLabel>(&w, kSignatureLabel);
+    QCOMPARE(signature->parentWidget(), picture);
+    QCOMPARE(signature->geometry(), QRect(89, 22, 59, 24));
+    QVERIFY(signature->font().bold());
+    QCOMPARE(signature->font().pixelSize(), 14);
+    QVERIFY(!signature->text().isEmpty());
+
+    auto* list = child<QTreeWidget>(&w, kBookList);
+    QCOMPARE(list->geometry(), QRect(8, 72, 488, 232));
+    const QStringList headings = {"序号", "标题", "页数", "是否支持下载", "url", "当前状态"};
+    const int widths[] = {40, 200, 40, 100, 0, 80};
+    QCOMPARE(list->columnCount(), 6);
+    for (int i = 0; i < 6; ++i) {
+      QCOMPARE(list->headerItem()->text(i), headings[i]);
+      QCOMPARE(list->isColumnHidden(i), i == 4);
+      if (i != 4) QCOMPARE(list->columnWidth(i), widths[i]);
+    }
+
+    auto* status = child<QStatusBar>(&w, kStatusBar);
+    QCOMPARE(status->geometry(), QRect(0, 343, 509, 20));
+    QList<QLabel*> panes = status->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly);
+    QCOMPARE(panes.size(), 3);
+    QCOMPARE(panes[0]->text(), QStringLiteral("当前状态："));
+    QVERIFY(panes[1]->text().isEmpty());
+    QVERIFY(panes[2]->text().isEmpty());
+
+    QList<QAction*> items = w.rowMenu()->actions();
+    QCOMPARE(items.size(), 4);
+    QCOMPARE(items[0]->text(), QStringLiteral("下载此项"));
+    QVERIFY(!items[0]->isEnabled());
+    QCOMPARE(items[1]->text(), QStringLiteral("在文件夹中打开"));
+    QVERIFY(items[1]->isEnabled());
+    QVERIFY(items[2]->isSeparator());
+    QCOMPARE(items[3]->text(), QStringLiteral("下载配置"));
+    QCOMPARE(w.rowMenu()->objectName(), QStringLiteral("鼠标右键"));
+
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QCOMPARE(panes[0]->width(), 60);
+    QCOMPARE(panes[1]->width(), 200);
+    QVERIFY(panes[2]->geometry().right() >= 500);  // the last pane runs to the edge
+  }
+
+  void settingsWindowLayout() {
+    SettingsWindow s;
+    QCOMPARE(s.windowTitle(), QStringLiteral("下载设置"));
+    QCOMPARE(s.size(), QSize(373, 100));
+    QCOMPARE(s.pos(), QPoint(50, 50));
+    QVERIFY(s.isModal());
+    auto* open = child<QCheckBox>(&s, kOpenCheckBox);
+    QCOMPARE(open->text(), QStringLiteral("下载完成后自动打开文件夹   "));
+    QCOMPARE(open->geometry(), QRect(6, 4, 202, 32));
+    QCOMPARE(child<QLabel>(&s, kPathLabel)->text(), QStringLiteral("当前下载路径："));
+    QCOMPARE(child<QLabel>(&s, kPathLabel)->geometry(), QRect(8, 40, 80, 24));
+    auto* edit = child<QLineEdit>(&s, kPathEdit);
+    QCOMPARE(edit->geometry(), QRect(88, 40, 216, 24));
+    QVERIFY(!edit->isEnabled());
+    auto* button = child<QPushButton>(&s, kChangePathButton);
+    QCOMPARE(button->text(), QStringLiteral("更改路径"));
+    QCOMPARE(button->geometry(), QRect(304, 40, 56, 24));
+  }
+
+  void createdRunsOnceAndOnlyUserChoicesRunHandlers() {
+    Calls calls;
+    MainWindow w(countingHandlers(calls));
+    QCOMPARE(calls.created, 0);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.hide();
+    w.show();
+    QCOMPARE(calls.created, 1);
+
+    QtControls controls(&w);
+    controls.addItem(kEditionCombo, "a");
+    controls.addItem(kEditionCombo, "b");
+    controls.addItem(kSubjectCombo, "x");
+    controls.addItem(kSubjectCombo, "y");
+    controls.setCurrentIndex(kEditionCombo, 1);
+    controls.setCurrentIndex(kSubjectCombo, 1);
+    QCOMPARE(calls.edition, 0);  // programmatic changes run nothing
+    QCOMPARE(calls.subject, 0);
+
+    auto* edition = child<QComboBox>(&w, kEditionCombo);
+    edition->setFocus();
+    QTest::keyClick(edition, Qt::Key_Up);  // the user picks another item
+    QCOMPARE(edition->currentIndex(), 0);
+    QCOMPARE(calls.edition, 1);
+    QCOMPARE(calls.subject, 0);
+    auto* subject = child<QComboBox>(&w, kSubjectCombo);
+    subject->setFocus();
+    QTest::keyClick(subject, Qt::Key_Up);
+    QCOMPARE(calls.subject, 1);
+  }
+
+  void rightClickBeforeAnyListShowsDownloadGreyedOut() {
+    Calls calls;
+    MainWindow w(countingHandlers(calls));
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    auto* list = child<QTreeWidget>(&w, kBookList);
+    QPoint inList = list->viewport()->mapTo(&w, QPoint(50, 50));
+
+    QTest::mouseClick(w.windowHandle(), Qt::RightButton, {}, inList);
+    QTRY_VERIFY(w.rowMenu()->isVisible());
+    QAction* download = w.findChild<QAction*>(qs(kDownloadItemMenu));
+    QAction* openFolder = w.findChild<QAction*>(qs(kOpenFolderMenu));
+    QVERIFY(!download->isEnabled());
+    QVERIFY(openFolder->isEnabled());
+
+    // Clicking the greyed item does nothing; "在文件夹中打开" runs its handler.
+    QTest::mouseClick(w.rowMenu(), Qt::LeftButton, {},
+                      w.rowMenu()->actionGeometry(download).center());
+    QCOMPARE(calls.download, 0);
+    QTest::mouseClick(w.rowMenu(), Qt::LeftButton, {},
+                      w.rowMenu()->actionGeometry(openFolder).center());
+    QTRY_COMPARE(calls.openFolder, 1);
+    QTRY_VERIFY(!w.rowMenu()->isVisible());
+
+    // Once enabled, "下载此项" runs its handler.
+    QtControls(&w).setMenuItemEnabled(kDownloadItemMenu, true);
+    QTest::mouseClick(w.windowHandle(), Qt::RightButton, {}, inList);
+    QTRY_VERIFY(w.rowMenu()->isVisible());
+    QTest::mouseClick(w.rowMenu(), Qt::LeftButton, {},
+                      w.rowMenu()->actionGeometry(download).center());
+    QTRY_COMPARE(calls.download, 1);
+  }
+
+  void disabledListOffersNoMenu() {
+    Calls calls;
+    MainWindow w(countingHandlers(calls));
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QtControls(&w).setEnabled(kBookList, false);  // as during a download
+    auto* list = child<QTreeWidget>(&w, kBookList);
+    QTest::mouseClick(w.windowHandle(), Qt::RightButton, {},
+                      list->viewport()->mapTo(&w, QPoint(50, 50)));
+    QTest::qWait(50);
+    QVERIFY(!w.rowMenu()->isVisible());
+  }
+
+  void settingsMenuOpensTheModalWindow() {
+    Calls calls;
+    MainWindow w(countingHandlers(calls));
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    bool sawModal = false;
+    QTimer::singleShot(0, [&] {
+      auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+      sawModal = dialog && dialog->windowTitle() == QStringLiteral("下载设置");
+      if (dialog) dialog->reject();
+    });
+    w.findChild<QAction*>(qs(kSettingsMenu))->trigger();  // returns once the window is closed
+    QVERIFY(sawModal);
+    QVERIFY(QFile::exists(settingsFile()));  // closing saved both keys
+  }
+
+  void settingsRoundTrip() {
+    {
+      SettingsWindow s;  // no file yet
+      QCOMPARE(child<QLineEdit>(&s, kPathEdit)->text(), QString::fromStdString(programDir()));
+      QVERIFY(!child<QCheckBox>(&s, kOpenCheckBox)->isChecked());
+      child<QCheckBox>(&s, kOpenCheckBox)->setChecked(true);
+      s.reject();
+    }
+    QCOMPARE(readIniValue(settingsFile().toStdString(), "config", "DownloadPath"), programDir());
+    QCOMPARE(readIniValue(settingsFile().toStdString(), "config", "OpenOrNot"),
+             std::optional<std::string>("True"));
+
+    for (const char* stored : {"true", "TRUE"}) {
+      writeIniString(settingsFile().toStdString(), "config", "OpenOrNot", stored);
+      SettingsWindow s;
+      QVERIFY2(!child<QCheckBox>(&s, kOpenCheckBox)->isChecked(), stored);
+      s.reject();
+    }
+
+    {
+      SettingsWindow s;
+      s.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&s));
+      auto* edit = child<QLineEdit>(&s, kPathEdit);
+      auto* button = child<QPushButton>(&s, kChangePathButton);
+      browseAnswer_ = "/media/书库";
+      QTest::mouseClick(button, Qt::LeftButton);
+      QCOMPARE(edit->text(), QStringLiteral("/media/书库"));
+      browseAnswer_.clear();  // the user cancels the dialog
+      QTest::mouseClick(button, Qt::LeftButton);
+      QCOMPARE(browseCalls_, 2);
+      QCOMPARE(edit->text(), QStringLiteral("/media/书库"));
+      QTest::keyClick(&s, Qt::Key_Escape);  // closing by Escape saves too
+      QVERIFY(!s.isVisible());
+    }
+    QCOMPARE(readIniValue(settingsFile().toStdString(), "config", "DownloadPath"),
+             std::optional<std::string>("/media/书库"));
+  }
+
+  void qtControlsFromAWorkerThreadAndFromTheGuiThread() {
+    Calls calls;
+    MainWindow w(countingHandlers(calls));
+    QtControls controls(&w);
+    Text title = utf8BytesToText("标题一");
+    int row = -2;
+    Text readBack;
+    QVERIFY(runOnWorker([&] {
+      controls.addItem(kEditionCombo, title);
+      row = controls.appendRow(kBookList, "1");
+      controls.setCellText(kBookList, row, 1, title);
+      readBack = controls.cellText(kBookList, row, 1);
+      controls.setPaneText(kStatusBar, 1, title);
+      controls.setEnabled(kEditionCombo, false);
+    }));
+    QCOMPARE(row, 0);
+    QCOMPARE(readBack, title);
+    QCOMPARE(child<QTreeWidget>(&w, kBookList)->topLevelItem(0)->text(1), QStringLiteral("标题一"));
+    QVERIFY(!child<QComboBox>(&w, kEditionCombo)->isEnabled());
+    // The same object works directly on the GUI thread.
+    QCOMPARE(controls.itemText(kEditionCombo, 0), title);
+    QCOMPARE(controls.paneText(kStatusBar, 1), title);
+  }
+
+  void qtControlsAfterTheWindowIsGone() {
+    Calls calls;
+    auto* w = new MainWindow(countingHandlers(calls));
+    QtControls controls(w);
+    controls.addItem(kEditionCombo, "a");
+    QCOMPARE(controls.currentIndex(kEditionCombo), 0);
+    delete w;
+    QCOMPARE(controls.currentIndex(kEditionCombo), -1);
+    QCOMPARE(controls.appendRow(kBookList, "1"), -1);
+    QCOMPARE(controls.itemText(kEditionCombo, 0), Text());
+    controls.setPaneText(kStatusBar, 1, "nothing to write to");
+    int fromWorker = 7;
+    QVERIFY(runOnWorker([&] { fromWorker = controls.selectedRow(kBookList); }));
+    QCOMPARE(fromWorker, -1);
+    QtControls never;
+    QCOMPARE(never.rowCount(kBookList), 0);
+    QCOMPARE(never.selectedRow(kBookList), -1);
+    QCOMPARE(controls.itemCount(kEditionCombo), 0);
+  }
+
+  void headlessAndQtControlsAgree() {
+    Calls calls;
+    MainWindow w(countingHandlers(calls));
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QtControls qt(&w);
+    HeadlessControls headless;
+    QCOMPARE(describe(qt, qt), describe(headless, headless));  // the same initial state
+    applySequence(qt, qt);
+    applySequence(headless, headless);
+    QCOMPARE(describe(qt, qt), describe(headless, headless));
+    qt.clearRows(kBookList);
+    headless.clearRows(kBookList);
+    qt.clearItems(kEditionCombo);
+    headless.clearItems(kEditionCombo);
+    QCOMPARE(describe(qt, qt), describe(headless, headless));
+  }
+
+#if VARNEL_HAVE_POOL
+  void poolWaitOnTheGuiThreadServesControlCalls() {
+    installQtMessagePump();
+    Calls calls;
+    MainWindow w(countingHandlers(calls));
+    static QtControls* controls = nullptr;
+    QtControls c(&w);
+    controls = &c;
+    WorkerPool pool;
+    QVERIFY(pool.start(1, 1));
+    // The job needs the GUI thread while the GUI thread waits for the job.
+    pool.submit([](std::intptr_t, std::intptr_t) { controls->setPaneText(kStatusBar, 2, "done"); },
+                0, 0);
+    QVERIFY(pool.waitJobDone(30000, true));
+    QCOMPARE(c.paneText(kStatusBar, 2), Text("done"));
+    pool.stop();
+    controls = nullptr;
+  }
+#endif
+
+ private:
+  QString settingsFile() const { return settingsDir_.filePath(QStringLiteral("conf.ini")); }
+  std::string programDir() const { return settingsDir_.path().toStdString() + "/program"; }
+
+  QTemporaryDir settingsDir_;
+  std::string browseAnswer_;
+  int browseCalls_ = 0;
+};
+
+QTEST_MAIN(WindowsTest)
+#include "windows_test.moc"
