@@ -58,13 +58,16 @@ struct WebRequestOptions {
   // the "Cookie" header (also when empty) and afterwards holds the merged jar.
   Text* cookies = nullptr;
   Text* receivedCookies = nullptr;  // out: the cookies the response set
-  Text headers{};                   // extra request header lines, CR LF between them
+  // Extra request header lines, CR LF between them; a line holding a lone CR,
+  // LF or NUL is not sent (it could smuggle in a header of its own).
+  Text headers{};
   Text* responseHeaders = nullptr;  // out: final response's headers, "Name: value" lines, CR LF
   int* status = nullptr;            // out: HTTP status, 0 when nothing was received
   bool noRedirect = false;          // true: a redirect response is returned as it is
   Bytes postBytes{};                // body; wins over `postText` when not empty
   Text proxy{};                     // "host:port" or a proxy URL; empty: direct connection
-  // Seconds; 0 (or below -1) means 15. -1 keeps the generous built-in limits.
+  // Seconds; 0 (or below -1) means 15. -1 keeps the built-in limits (60 s to
+  // connect, 30 s of silence).
   // The limit applies to connecting and to any stretch with no data moving, not
   // to the whole transfer, so a large download that keeps arriving is never cut.
   int timeoutSeconds = 0;
@@ -79,9 +82,10 @@ struct WebRequestOptions {
 };
 
 // Performs the exchange and returns the response body (for any status,
-// 404 included). Never throws. Any failure (no connection, time-out, TLS
-// error, a transfer cut short) gives the empty body, status 0 and empty
-// response headers; a partial body is never returned.
+// 404 included). `url` is code page 936 text; it goes out as UTF-8 with every
+// byte outside printable ASCII percent-encoded. Only http and https are fetched. Never throws. Any
+// failure (no connection, time-out, TLS error, a transfer cut short) gives the empty body, status 0
+// and empty response headers; a partial body is never returned.
 Bytes webRequest(std::string_view url, const WebRequestOptions& options = {});
 
 // --- header block helpers ------------------------------------------------------
