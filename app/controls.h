@@ -75,6 +75,11 @@ class Controls {
 
   // Menu item, named by its caption.
   virtual void setMenuItemEnabled(std::string_view item, bool enabled) = 0;
+
+  // One Tab key press (down, pending events, up) to the control that has the
+  // keyboard focus in the program's window: focus moves on to the next control.
+  // Nothing happens while the window does not have the focus.
+  virtual void pressTabKey() = 0;
 };
 
 // What a test (or a front end standing in for the user) needs beyond the

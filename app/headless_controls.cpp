@@ -156,6 +156,16 @@ void HeadlessControls::setMenuItemEnabled(std::string_view item, bool enabled) {
   if (Control* c = find(item, Kind::MenuItem)) c->enabled = enabled;
 }
 
+void HeadlessControls::pressTabKey() {
+  std::lock_guard lock(mutex_);
+  ++tabKeyPresses_;
+}
+
+int HeadlessControls::tabKeyPresses() {
+  std::lock_guard lock(mutex_);
+  return tabKeyPresses_;
+}
+
 bool HeadlessControls::isEnabled(std::string_view name) {
   std::lock_guard lock(mutex_);
   auto it = controls_.find(name);

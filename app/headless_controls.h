@@ -36,6 +36,7 @@ class HeadlessControls : public Controls, public ControlsProbe {
   bool isChecked(std::string_view checkBox) override;
   void setChecked(std::string_view checkBox, bool checked) override;
   void setMenuItemEnabled(std::string_view item, bool enabled) override;
+  void pressTabKey() override;
 
   bool isEnabled(std::string_view name) override;
   int itemCount(std::string_view combo) override;
@@ -43,6 +44,9 @@ class HeadlessControls : public Controls, public ControlsProbe {
   Text paneText(std::string_view statusBar, int pane) override;
   bool isMenuItemEnabled(std::string_view item) override;
   void selectRow(std::string_view list, int row) override;
+
+  // How often pressTabKey was called (there is no focus to move here).
+  int tabKeyPresses();
 
  private:
   enum class Kind { Plain, Combo, List, StatusBar, Edit, CheckBox, MenuItem };
@@ -61,6 +65,7 @@ class HeadlessControls : public Controls, public ControlsProbe {
 
   std::mutex mutex_;
   std::map<std::string, Control, std::less<>> controls_;
+  int tabKeyPresses_ = 0;
 };
 
 }  // namespace varnel

@@ -1,9 +1,11 @@
 #include "app/qt_controls.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QStatusBar>
@@ -193,6 +195,20 @@ void QtControls::setChecked(std::string_view checkBox, bool checked) {
 void QtControls::setMenuItemEnabled(std::string_view item, bool enabled) {
   onGuiThread([&] {
     if (auto* a = find<QAction>(item)) a->setEnabled(enabled);
+  });
+}
+
+void QtControls::pressTabKey() {
+  onGuiThread([&] {
+    QWidget* focus = QApplication::focusWidget();
+    if (!root_ || !focus || focus->window() != root_->window()) return;
+    QPointer<QWidget> target = focus;
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &press);
+    QCoreApplication::processEvents();
+    if (!target) return;
+    QKeyEvent release(QEvent::KeyRelease, Qt::Key_Tab, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &release);
   });
 }
 

@@ -48,6 +48,7 @@ class QtControls : public Controls, public ControlsProbe {
   bool isChecked(std::string_view checkBox) override;
   void setChecked(std::string_view checkBox, bool checked) override;
   void setMenuItemEnabled(std::string_view item, bool enabled) override;
+  void pressTabKey() override;
 
   bool isEnabled(std::string_view name) override;
   int itemCount(std::string_view combo) override;

@@ -190,6 +190,8 @@ TEST(HeadlessControls, WrongNamesAndKindsDoNothing) {
   EXPECT_FALSE(c.isMenuItemEnabled(kDownloadItemMenu));
   c.setMenuItemEnabled(kDownloadItemMenu, true);
   EXPECT_TRUE(c.isMenuItemEnabled(kDownloadItemMenu));
+  c.pressTabKey();
+  EXPECT_EQ(c.tabKeyPresses(), 1);
   c.setChecked(kPathEdit, true);
   EXPECT_FALSE(c.isChecked(kPathEdit));
   EXPECT_EQ(c.editText(kOpenCheckBox), "");

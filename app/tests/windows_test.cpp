@@ -260,6 +260,21 @@ class WindowsTest : public QObject {
     QCOMPARE(calls.subject, 1);
   }
 
+  void tabKeyMovesTheFocusOnFromTheComboBox() {
+    Calls calls;
+    MainWindow w(countingHandlers(calls));
+    w.show();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    auto* subject = child<QComboBox>(&w, kSubjectCombo);
+    subject->setFocus();
+    QTRY_COMPARE(QApplication::focusWidget(), subject);
+    QtControls controls(&w);
+    QVERIFY(runOnWorker([&] { controls.pressTabKey(); }));  // as the book-list thread does
+    QVERIFY(QApplication::focusWidget() != subject);
+    QVERIFY(QApplication::focusWidget() != nullptr);
+    QCOMPARE(QApplication::focusWidget()->window(), &w);
+  }
+
   void rightClickBeforeAnyListShowsDownloadGreyedOut() {
     Calls calls;
     MainWindow w(countingHandlers(calls));
