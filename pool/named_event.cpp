@@ -1,6 +1,5 @@
 #include "pool/named_event.h"
 
-#include <algorithm>
 #include <chrono>
 #include <string>
 #include <unordered_map>
@@ -19,13 +18,14 @@ bool EventObject::set() {
   if (!manualReset_ && signaled_.load(std::memory_order_acquire)) return true;
   std::lock_guard lock(mutex_);
   if (closed_) return false;
-  signaled_.store(true, std::memory_order_release);
-  if (waiters_ > 0) {
-    if (manualReset_) {
-      changed_.notify_all();
-    } else {
-      changed_.notify_one();
-    }
+  if (manualReset_) {
+    signaled_.store(true, std::memory_order_release);
+    if (waiters_ > 0) changed_.notify_all();
+  } else if (waiters_ > releases_) {
+    ++releases_;
+    changed_.notify_one();
+  } else {
+    signaled_.store(true, std::memory_order_release);
   }
   return true;
 }
@@ -41,39 +41,36 @@ bool EventObject::pulse() {
   std::lock_guard lock(mutex_);
   if (closed_) return false;
   signaled_.store(false, std::memory_order_release);
-  if (waiters_ == 0) return true;
   if (manualReset_) {
-    ++generation_;
-  } else {
-    pulseTokens_ = std::min(pulseTokens_ + 1, waiters_);
-    pulseBarrier_ = nextTicket_;
+    if (waiters_ > 0) {
+      ++generation_;
+      changed_.notify_all();
+    }
+  } else if (waiters_ > releases_) {
+    ++releases_;
+    changed_.notify_one();
   }
-  changed_.notify_all();
   return true;
 }
 
 bool EventObject::wait(std::optional<int> timeoutMs) {
   std::unique_lock lock(mutex_);
   if (closed_) return false;
-  const auto consumeSignal = [this] {
+  const auto takeSignal = [this] {
+    if (!signaled_.load(std::memory_order_relaxed)) return false;
     if (!manualReset_) signaled_.store(false, std::memory_order_release);
-  };
-  if (signaled_.load(std::memory_order_relaxed)) {
-    consumeSignal();
     return true;
-  }
+  };
+  if (takeSignal()) return true;
   const bool limited = timeoutMs && *timeoutMs >= 0;
   if (limited && *timeoutMs == 0) return false;
 
   ++waiters_;
   const std::uint64_t generation = generation_;
-  const std::uint64_t ticket = nextTicket_++;
   const std::uint64_t closures = closures_;
-  const auto pulsedMe = [&] {
-    return manualReset_ ? generation_ != generation : pulseTokens_ > 0 && ticket < pulseBarrier_;
-  };
   const auto ready = [&] {
-    return closures_ != closures || signaled_.load(std::memory_order_relaxed) || pulsedMe();
+    return closures_ != closures || signaled_.load(std::memory_order_relaxed) ||
+           (manualReset_ ? generation_ != generation : releases_ > 0);
   };
   if (limited) {
     changed_.wait_until(
@@ -84,15 +81,21 @@ bool EventObject::wait(std::optional<int> timeoutMs) {
 
   bool released = false;
   if (closures_ == closures) {
-    if (signaled_.load(std::memory_order_relaxed)) {
-      consumeSignal();
+    if (!manualReset_ && releases_ > 0) {
+      --releases_;  // a release handed out while this thread waited (even if its time ran out)
       released = true;
-    } else if (pulsedMe()) {
-      if (!manualReset_) --pulseTokens_;
+    } else if (takeSignal()) {
       released = true;
+    } else {
+      released = manualReset_ && generation_ != generation;
     }
   }
-  if (--waiters_ == 0) pulseTokens_ = 0;  // tokens only ever belong to present waiters
+  if (--waiters_ < releases_) {
+    // Only a waiter woken by a close that was reopened meanwhile gets here: keep
+    // the release that was meant for it as a signal rather than lose it.
+    releases_ = waiters_;
+    signaled_.store(true, std::memory_order_release);
+  }
   return released;
 }
 
@@ -101,7 +104,7 @@ void EventObject::close() {
   closed_ = true;
   ++closures_;
   signaled_.store(false, std::memory_order_release);
-  pulseTokens_ = 0;
+  releases_ = 0;
   changed_.notify_all();
 }
 
@@ -109,7 +112,7 @@ void EventObject::reopen(bool initiallySet) {
   std::lock_guard lock(mutex_);
   closed_ = false;
   signaled_.store(initiallySet, std::memory_order_release);
-  pulseTokens_ = 0;
+  releases_ = 0;
 }
 
 bool EventObject::isClosed() const {

@@ -56,12 +56,12 @@ class EventObject {
   bool closed_ = false;
   std::uint64_t closures_ = 0;  // a waiter from before a close must not outlive it
   int waiters_ = 0;
-  // A pulse releases waiters that arrived before it: manual-reset ones by the
-  // generation they saw on entry, auto-reset ones by ticket and a token count.
+  // Auto-reset: releases handed straight to blocked waiters (never more than
+  // there are), so a set that meets a waiter leaves the event unset and the
+  // next set counts again. Manual-reset: a pulse releases the waiters that
+  // saw the generation before it.
+  int releases_ = 0;
   std::uint64_t generation_ = 0;
-  std::uint64_t nextTicket_ = 0;
-  std::uint64_t pulseBarrier_ = 0;
-  int pulseTokens_ = 0;
 };
 
 using EventHandle = std::shared_ptr<EventObject>;

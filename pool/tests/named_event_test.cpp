@@ -137,6 +137,21 @@ TEST(NamedEvent, SetReleasesWaiters) {
   }
 }
 
+TEST(NamedEvent, ASetThatMeetsAWaiterIsUsedUpByIt) {
+  // Two sets while one thread waits: the first releases it, the second leaves
+  // the event set, so no finished job is forgotten.
+  EventObject event(false, false);
+  std::atomic<int> released{0};
+  std::thread waiter([&] { released = event.wait() ? 1 : 0; });
+  ASSERT_TRUE(eventually([&] { return event.waiterCount() == 1; }));
+  EXPECT_TRUE(event.set());
+  EXPECT_TRUE(event.set());
+  waiter.join();
+  EXPECT_EQ(released, 1);
+  EXPECT_TRUE(event.wait(0)) << "the second set was kept";
+  EXPECT_FALSE(event.wait(0));
+}
+
 TEST(NamedEvent, PulseReleasesOnlyCurrentWaitersAndLeavesItUnset) {
   struct Case {
     const char* reason;
