@@ -126,59 +126,12 @@ class SelectorEngine {
   modest_finder_t* finder_ = nullptr;
 };
 
-bool isBlank(std::string_view text) {
-  for (char c : text)
-    if (c != ' ' && c != '\t' && c != '\n' && c != '\r' && c != '\f') return false;
-  return true;
-}
-
 }  // namespace
-
-bool selectorIsWellFormed(std::string_view selector) {
-  std::string open;  // the brackets still open, innermost last
-  char quote = 0;
-  std::size_t groupStart = 0;  // where the current selector of the group began
-  for (std::size_t i = 0; i < selector.size(); ++i) {
-    const char c = selector[i];
-    if (c == '\\') {
-      if (++i >= selector.size()) return false;  // an escape of nothing
-      continue;
-    }
-    if (quote) {
-      if (c == quote) quote = 0;
-      continue;
-    }
-    switch (c) {
-      case '"':
-      case '\'':
-        quote = c;
-        break;
-      case '(':
-      case '[':
-        open += c;
-        break;
-      case ')':
-      case ']':
-        if (open.empty() || open.back() != (c == ')' ? '(' : '[')) return false;
-        open.pop_back();
-        break;
-      case ',':
-        // The engine accepts an empty member of a group ("a, " or ", a").
-        if (open.empty()) {
-          if (isBlank(selector.substr(groupStart, i - groupStart))) return false;
-          groupStart = i + 1;
-        }
-        break;
-      default:
-        break;
-    }
-  }
-  return quote == 0 && open.empty() && !isBlank(selector.substr(groupStart));
-}
 
 bool selectElements(Node* scope, std::string_view selector, std::vector<Node*>* found) {
   found->clear();
-  if (!selectorIsWellFormed(selector)) return false;
+  std::string normalized;
+  if (!normalizeSelector(selector, &normalized)) return false;
   thread_local SelectorEngine engine;
   if (!engine.ready()) return false;
   // Combinators may reach above the scope ("div li" asked of a list inside a
@@ -187,7 +140,7 @@ bool selectElements(Node* scope, std::string_view selector, std::vector<Node*>* 
   Node* root = scope;
   while (root->parent) root = root->parent;
   std::vector<Node*> matches;
-  if (!engine.find(root, selector, &matches)) return false;
+  if (!engine.find(root, normalized, &matches)) return false;
   if (matches.empty()) return true;
   // A selector group comes back grouped per selector, may repeat nodes and may
   // include the scope or non-elements: keep the scope's descendant elements,

@@ -118,8 +118,9 @@ std::string joinedText(Node* node);
 // dom_select.cpp: descendant elements of `scope` matching a CSS selector, in
 // document order without duplicates; false for an invalid selector.
 bool selectElements(Node* scope, std::string_view selector, std::vector<Node*>* found);
-// Brackets, parentheses and quotes balanced, no empty member of a group: the
-// selector engine crashes on some such input and half accepts the rest.
-bool selectorIsWellFormed(std::string_view selector);
+// dom_selector_syntax.cpp: strict selector syntax; the selector engine is only
+// given selectors that pass (its error recovery is unsafe), in the spacing it
+// parses correctly. False for a selector that is not well formed.
+bool normalizeSelector(std::string_view selector, std::string* normalized);
 
 }  // namespace varnel::dom

@@ -6,6 +6,7 @@
 #include <iterator>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace varnel {
@@ -343,13 +344,40 @@ TEST(HtmlDocumentTest, InvalidSelectorsGiveTheEmptyList) {
                            "a:has(> )",
                            "li::before",
                            "li:nosuch",
-                           "li:nosuch(1)"};
+                           "li:nosuch(1)",
+                           "###",
+                           "#x#",
+                           "..a",
+                           "a:is(b)",
+                           "a/*c*/"};
   for (const char* selector : invalid) {
     EXPECT_EQ(page.querySelectorAll(selector).length(), 0) << selector;
     EXPECT_TRUE(page.querySelector(selector).isEmpty()) << selector;
     EXPECT_EQ(page.querySelectorAllDetached(selector).length(), 0) << selector;
   }
   EXPECT_EQ(page.querySelectorAll("li:not(.x)").length(), 2);
+  // Well-formed selectors in the spellings pages use; the engine misread a
+  // combinator written without spaces ("div>a").
+  const std::pair<const char*, int> valid[] = {
+      {"div>a", 1},
+      {"div> a", 1},
+      {"div >a", 1},
+      {"a+ul", 1},
+      {"a~ul", 1},
+      {"div>ul>li", 2},
+      {"a[href^='x'] ", 1},
+      {"a[href=x i]", 1},
+      {"li:nth-child(2n + 1)", 1},
+      {"li:nth-child(-n+3)", 2},
+      {"li:first-child", 1},
+      {"div:has(> a)", 1},
+      {"ul:not(div)", 1},
+      {"LI", 2},
+      {":root", 1},
+      {"a[x='>']", 0},
+  };
+  for (const auto& [selector, count] : valid)
+    EXPECT_EQ(page.querySelectorAll(selector).length(), count) << selector;
   EXPECT_EQ(page.querySelectorAll("div:has(li)").length(), 1);
   EXPECT_EQ(page.querySelectorAll("li:nth-child(2n+1)").length(), 1);
   EXPECT_EQ(page.querySelectorAll("a[href='x']").length(), 1);
