@@ -1,0 +1,310 @@
+// Walking the document: entry points, alternatives and steps, attribute reads.
+#include <boost/regex.hpp>
+
+#include "htmlquery/html_query.h"
+#include "htmlquery/query_support.h"
+
+namespace varnel {
+
+using namespace query;
+
+bool HtmlQuery::QueryHtml(std::string_view html, std::string_view expression,
+                          std::vector<Text>& texts, std::vector<Text>* alternatives,
+                          std::vector<Text>* steps) {
+  HtmlDocument document;
+  const bool loaded = document.loadHtml(html);
+  texts.clear();
+  if (alternatives) alternatives->clear();
+  if (steps) steps->clear();
+  if (!loaded || !document.hasChildNodes()) return false;
+  Evaluate(expression, document, texts, alternatives, steps);
+  return true;
+}
+
+bool HtmlQuery::LoadHtml(std::string_view html) {
+  return document_.loadHtml(html) && document_.hasChildNodes();
+}
+
+void HtmlQuery::Query(std::string_view expression, std::vector<Text>& texts,
+                      std::vector<Text>* alternatives, std::vector<Text>* steps) {
+  Evaluate(expression, document_, texts, alternatives, steps);
+}
+
+void HtmlQuery::Evaluate(std::string_view expression, const HtmlDocument& node,
+                         std::vector<Text>& texts, std::vector<Text>* alternatives,
+                         std::vector<Text>* steps) {
+  texts.clear();
+  if (alternatives) alternatives->clear();
+  if (steps) steps->clear();
+
+  const std::vector<Text> alternativeTexts = SplitAlternatives(TransformFilters(expression, 1));
+  if (alternatives)
+    for (const Text& alternative : alternativeTexts)
+      alternatives->push_back(TransformFilters(alternative, 2));
+
+  for (const Text& alternative : alternativeTexts) {
+    const std::vector<Text> stepTexts = SplitSteps(alternative);
+    if (steps)
+      for (const Text& step : stepTexts) steps->push_back(TransformFilters(step, 2));
+    if (stepTexts.empty()) continue;
+
+    std::vector<Text> alternativeResults;
+    std::vector<HtmlDocument> current{node};
+    bool endsWithAttributes = false;
+    for (const Text& step : stepTexts) {
+      StepSpec spec;
+      endsWithAttributes = isTrue(ParseStep(step, spec)) && isTrue(spec.isAttribute);
+
+      std::vector<HtmlDocument> next;
+      // Siblings reach their common parent once: a parent is dropped when it
+      // equals the previous context node's parent. Same node or same markup
+      // counts as equal; the markup is only serialised when the nodes differ.
+      HtmlDocument previousParent;
+      std::optional<Text> previousParentHtml;
+      for (std::size_t j = 0; j < current.size() && next.size() < kMaxNodeSetSize; ++j) {
+        std::vector<HtmlDocument> found;
+        Text isText, isParent, text, message;
+        EvaluateStep(step, current[j], found, isText, isParent, text, message);
+        if (isTrue(isText)) {
+          alternativeResults.push_back(std::move(text));
+          continue;
+        }
+        if (isTrue(isParent)) {
+          HtmlDocument parent = current[j].parentNode();
+          bool duplicate = false;
+          if (j > 0 && !found.empty()) {
+            if (parent == previousParent) {
+              duplicate = true;
+            } else {
+              if (!previousParentHtml) previousParentHtml = previousParent.innerHTML();
+              Text parentHtml = parent.innerHTML();
+              duplicate = parentHtml == *previousParentHtml;
+              previousParentHtml = std::move(parentHtml);
+            }
+          } else if (!(parent == previousParent)) {
+            previousParentHtml.reset();
+          }
+          previousParent = std::move(parent);
+          if (duplicate) continue;
+        }
+        for (HtmlDocument& n : found) {
+          if (next.size() >= kMaxNodeSetSize) break;
+          next.push_back(std::move(n));
+        }
+      }
+      current = std::move(next);
+    }
+
+    if (endsWithAttributes) {
+      for (Text& t : alternativeResults) texts.push_back(std::move(t));
+    } else {
+      for (const HtmlDocument& n : current) texts.push_back(n.outerHTML());
+    }
+  }
+}
+
+bool HtmlQuery::EvaluateStep(std::string_view step, const HtmlDocument& node,
+                             std::vector<HtmlDocument>& nodes, Text& isText, Text& isParent,
+                             Text& text, Text& message) {
+  nodes.clear();
+  isText = Text(kQueryFalse);
+  isParent = Text(kQueryFalse);
+  text.clear();
+  message.clear();
+
+  StepSpec spec;
+  if (!isTrue(ParseStep(step, spec))) {
+    message = messageParseError();
+    return false;
+  }
+
+  if (isTrue(spec.isAttribute)) {
+    std::vector<ConditionSpec> items;
+    for (const Text& attribute : spec.attributes) {
+      items.push_back(ParseCondition(attribute));
+      if (items.back().malformed) {
+        message = messageParseError();
+        return false;
+      }
+    }
+    for (std::size_t k = 0; k < items.size(); ++k) {
+      Text value;
+      if (ReadAttribute(node, items[k].name, value) && !items[k].filters.empty()) {
+        Text filtered;
+        ApplyFilters(value, items[k].filters, filtered);
+        value = std::move(filtered);
+      }
+      if (k > 0) text.append(spec.joiner);
+      text.append(value);
+    }
+    isText = Text(kQueryTrue);
+    return true;
+  }
+
+  if (spec.name == "..") {
+    isParent = Text(kQueryTrue);
+    HtmlDocument parent = node.parentNode();
+    if (!parent.hasChildNodes()) {
+      message = messageNoParent();
+      return false;
+    }
+    nodes.push_back(std::move(parent));
+    return true;
+  }
+
+  if (spec.name == "css") {
+    const HtmlNodeList found = node.querySelectorAll(TransformFilters(spec.predicate, 2));
+    const int length = found.length();
+    nodes.reserve(static_cast<std::size_t>(length));
+    for (int i = 1; i <= length; ++i) nodes.push_back(found.item(i));
+    if (nodes.empty()) {
+      message = messageCssNoResult();
+      return false;
+    }
+    return true;
+  }
+
+  std::vector<HtmlDocument> candidates =
+      spec.axis == 1 ? DescendantsByTag(node, spec.name) : ChildrenByTag(node, spec.name);
+  if (spec.conditions.empty()) {
+    nodes = std::move(candidates);
+  } else {
+    std::vector<bool> flags;
+    for (const Text& conditionText : spec.conditions) {
+      const ConditionSpec condition = ParseCondition(conditionText);
+      if (condition.malformed) {
+        message = messageParseError();
+        return false;
+      }
+      flags = FilterByCondition(candidates, flags, condition);
+    }
+    for (std::size_t i = 0; i < candidates.size(); ++i)
+      if (flags[i]) nodes.push_back(std::move(candidates[i]));
+  }
+  if (nodes.empty()) {
+    message =
+        concatTexts(messageConditionPrefix(), spec.name, messageConditionMiddle(), spec.predicate);
+    return false;
+  }
+  return true;
+}
+
+namespace {
+
+// Element items of `list` whose tag name is `upperName`; "" and "*" take
+// every element. Text and comment nodes are never steps' results: counting
+// them would make "*[2]" pick the whitespace between two elements.
+std::vector<HtmlDocument> elementsNamed(const HtmlNodeList& list, std::string_view name) {
+  const bool every = name.empty() || name == "*";
+  const Text upperName = asciiUpper(name);
+  std::vector<HtmlDocument> out;
+  const int length = list.length();
+  for (int i = 1; i <= length; ++i) {
+    HtmlDocument item = list.item(i);
+    if (every ? item.nodeType() == kElementNode : item.tagName() == upperName)
+      out.push_back(std::move(item));
+  }
+  return out;
+}
+
+}  // namespace
+
+std::vector<HtmlDocument> HtmlQuery::ChildrenByTag(const HtmlDocument& node,
+                                                   std::string_view name) const {
+  return elementsNamed(node.childNodes(), name);
+}
+
+std::vector<HtmlDocument> HtmlQuery::DescendantsByTag(const HtmlDocument& node,
+                                                      std::string_view name) const {
+  return elementsNamed(node.all(), name);
+}
+
+bool HtmlQuery::ReadAttribute(const HtmlDocument& node, std::string_view name, Text& value) const {
+  value.clear();
+  Text rest;
+  if (name.starts_with('@')) {
+    rest = asciiLower(name.substr(1));
+    if (node.hasAttribute(asciiUpper(rest))) {
+      if (rest == "id")
+        value = node.id();
+      else if (rest == "href")
+        value = node.href();
+      else if (rest == "title")
+        value = node.title();
+      else if (rest == "class")
+        value = node.className();
+      else
+        value = node.getAttribute(rest);
+      // Documents are written from text with no base address, so a browser
+      // prefixes relative links with "about:".
+      if ((rest == "href" || rest == "src") && value.starts_with(kAboutPrefix))
+        value.erase(0, kAboutPrefix.size());
+      return true;
+    }
+  }
+  if (rest.starts_with("@@")) {
+    const std::string_view attribute = std::string_view(rest).substr(2);
+    value = ReadRawAttribute(node, attribute);
+    return node.hasAttribute(asciiUpper(attribute));
+  }
+  if (rest == "@text")
+    value = node.innerText();
+  else if (rest == "@html" || rest == "@outerhtml")
+    value = node.outerHTML();
+  else if (rest == "@innerhtml")
+    value = node.innerHTML();
+  else if (rest == "@textcontent")
+    value = node.textContent();
+  else
+    return false;
+  value = removeAll(value, kLineBreak);
+  return !value.empty();
+}
+
+namespace {
+
+// The name is data, never pattern syntax.
+std::string escapeForRegex(std::string_view name) {
+  std::string out;
+  for (std::size_t pos = 0; pos < name.size();) {
+    std::size_t len = charLengthAt(name, pos);
+    if (len == 1 && std::string_view("\\^$.|?*+()[]{}").find(name[pos]) != std::string_view::npos)
+      out.push_back('\\');
+    out.append(name.substr(pos, len));
+    pos += len;
+  }
+  return out;
+}
+
+bool searchFirst(const std::string& subject, const std::string& pattern, std::string& match) {
+  const boost::regex re(pattern, boost::regex::perl | boost::regex::no_except);
+  if (re.status() != 0) return false;
+  boost::smatch found;
+  if (!boost::regex_search(subject, found, re, boost::match_not_dot_newline)) return false;
+  match = found.str();
+  return true;
+}
+
+}  // namespace
+
+Text HtmlQuery::ReadRawAttribute(const HtmlDocument& node, std::string_view name) const {
+  const std::string markup = node.outerHTML();
+  const std::string escaped = escapeForRegex(name);
+  try {
+    std::string match;
+    if (!searchFirst(markup, escaped + ".*?[=].", match)) return {};
+    if (match.back() == '"') {
+      if (!searchFirst(markup, escaped + R"(.*?[=].*?["].*?["])", match)) return {};
+      const std::size_t first = match.find('"');
+      const std::size_t last = match.rfind('"');
+      return match.substr(first + 1, last - first - 1);
+    }
+    if (!searchFirst(markup, escaped + ".*?[=][^ >]*", match)) return {};
+    // The "=" after the name, so a name that itself holds "=" is not cut.
+    return match.substr(match.find('=', name.size()) + 1);
+  } catch (const std::exception&) {  // complexity limits and the like
+    return {};
+  }
+}
+
+}  // namespace varnel
