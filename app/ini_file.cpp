@@ -1,11 +1,13 @@
 #include "app/ini_file.h"
 
-#include <unistd.h>  // getpid
+#include <fcntl.h>  // open
+#include <sys/stat.h>
+#include <unistd.h>  // getpid, read
+
+#include <cerrno>
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <stdexcept>
 #include <system_error>
 
 #include "text/text.h"
@@ -73,19 +75,54 @@ bool hasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::s
 enum class FileState { Absent, Read, Unreadable };
 
 FileState readFile(const std::string& path, std::string& out) {
-  std::error_code ec;
-  fs::file_status status = fs::status(path, ec);
-  if (status.type() == fs::file_type::not_found) return FileState::Absent;
-  if (ec || !fs::is_regular_file(status)) return FileState::Unreadable;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return FileState::Unreadable;
-  try {
-    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  } catch (const std::exception&) {  // the stream buffer throws on read errors
-    return FileState::Unreadable;
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT ? FileState::Absent : FileState::Unreadable;
+  struct stat info {};
+  FileState state = FileState::Unreadable;
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+    out.clear();
+    char buffer[16384];
+    for (;;) {
+      ssize_t n = ::read(fd, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) break;
+      if (n == 0) {
+        state = FileState::Read;
+        break;
+      }
+      out.append(buffer, static_cast<std::size_t>(n));
+    }
   }
-  return in.bad() ? FileState::Unreadable : FileState::Read;
+  ::close(fd);
+  return state;
 }
+
+// Looks for one key, fed one line at a time: shared by the document and by the
+// readers, which scan the file's text without building a document.
+class ValueFinder {
+ public:
+  ValueFinder(std::string_view section, std::string_view key)
+      : section_(trimBlanks(section)), key_(trimBlanks(key)) {}
+
+  // True once the search is over (found, or the section has ended).
+  bool done(std::string_view raw) {
+    Line line = classify(raw);
+    if (line.kind == Line::Kind::Section) {
+      if (inSection_) return true;  // only the first section of that name counts
+      inSection_ = sameName(line.name, section_);
+    } else if (inSection_ && line.kind == Line::Kind::Key && sameName(line.name, key_)) {
+      found = std::string(readValue(line.value));
+      return true;
+    }
+    return false;
+  }
+
+  std::optional<std::string> found;
+
+ private:
+  std::string_view section_, key_;
+  bool inSection_ = false;
+};
 
 // The file's text as UTF-8, whatever it was written in.
 std::string asUtf8(std::string bytes) {
@@ -115,20 +152,11 @@ IniDocument IniDocument::parse(std::string_view text) {
 
 std::optional<std::string> IniDocument::value(std::string_view section,
                                               std::string_view key) const {
-  std::string_view wantedSection = trimBlanks(section);
-  std::string_view wantedKey = trimBlanks(key);
-  bool inSection = false;
+  ValueFinder finder(section, key);
   for (const std::string& raw : lines_) {
-    Line line = classify(raw);
-    if (line.kind == Line::Kind::Section) {
-      // Only the first section of that name counts.
-      if (inSection) return std::nullopt;
-      inSection = sameName(line.name, wantedSection);
-    } else if (inSection && line.kind == Line::Kind::Key && sameName(line.name, wantedKey)) {
-      return std::string(readValue(line.value));
-    }
+    if (finder.done(raw)) break;
   }
-  return std::nullopt;
+  return finder.found;
 }
 
 bool IniDocument::setValue(std::string_view section, std::string_view key, std::string_view value) {
@@ -161,7 +189,12 @@ bool IniDocument::setValue(std::string_view section, std::string_view key, std::
     }
   }
   if (header == lines_.size()) {
-    lines_.push_back("[" + std::string(section) + "]");
+    std::string headerLine;  // built piecewise: GCC 12 misreports "[" + s + "]" at -O3
+    headerLine.reserve(section.size() + 2);
+    headerLine += '[';
+    headerLine += section;
+    headerLine += ']';
+    lines_.push_back(std::move(headerLine));
     lines_.push_back(std::move(entry));
     return true;
   }
@@ -195,7 +228,18 @@ std::optional<std::string> readIniValue(const std::string& path, std::string_vie
                                         std::string_view key) {
   std::string bytes;
   if (readFile(path, bytes) != FileState::Read) return std::nullopt;
-  return IniDocument::parse(asUtf8(std::move(bytes))).value(section, key);
+  std::string text = asUtf8(std::move(bytes));
+  std::string_view rest(text);
+  if (rest.substr(0, kBom.size()) == kBom) rest.remove_prefix(kBom.size());
+  ValueFinder finder(section, key);
+  while (!rest.empty()) {
+    std::size_t nl = rest.find('\n');
+    std::string_view line = rest.substr(0, nl);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (finder.done(line) || nl == std::string_view::npos) break;
+    rest.remove_prefix(nl + 1);
+  }
+  return finder.found;
 }
 
 std::string readIniString(const std::string& path, std::string_view section, std::string_view key,
