@@ -18,9 +18,9 @@ namespace {
 using testing::eventually;
 using testing::kSanitized;
 
-constexpr int kJobs = kSanitized ? 200'000 : 1'000'000;
+constexpr int kJobs = kSanitized ? 500'000 : 1'000'000;
 constexpr int kSubmitters = 4;
-constexpr int kCycles = kSanitized ? 300 : 1000;
+constexpr int kCycles = kSanitized ? 500 : 1000;
 
 std::vector<std::atomic<std::uint8_t>>* gRuns = nullptr;
 

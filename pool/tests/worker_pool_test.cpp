@@ -81,6 +81,8 @@ TEST(WorkerPool, StackSizesAreNormalised) {
 TEST(WorkerPool, StateRulesOfStartAndStop) {
   WorkerPool pool;
   EXPECT_TRUE(pool.stop()) << "stopping a stopped pool succeeds";
+  EXPECT_TRUE(pool.stop(521573)) << "also with the start-veto value, which skips no check";
+  EXPECT_EQ(pool.state(), PoolState::stopped);
   EXPECT_FALSE(pool.submit(countJob, 0, 0)) << "nothing is queued on a stopped pool";
   ASSERT_TRUE(pool.start(2));
   EXPECT_FALSE(pool.start(3)) << "a second start fails";
@@ -115,6 +117,7 @@ TEST(WorkerPool, StopModesRunOrDropQueuedJobs) {
       {"2: stop now without waiting drops the queue", kStopNowNoWait, 0, false},
       {"3: finish the queue without waiting", kFinishQueuedNoWait, 3, false},
       {"a mode out of range acts as 0", 7, 0, true},
+      {"the start-veto value is no back door: it acts as 0", 521573, 0, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.reason);
