@@ -1,0 +1,92 @@
+// The writer's exact output: numbers, escapes, indentation.
+#include "json/json_writer.h"
+
+#include <gtest/gtest.h>
+
+#include "json/json_value.h"
+
+namespace varnel {
+namespace {
+
+TEST(JsonWriter, CompactOutputTable) {
+  struct Case {
+    const char* in;
+    const char* out;
+    const char* why;
+  } cases[] = {
+      {R"({"a":1,"b":[1,2],"c":{"d":"x"}})", R"({"a":1,"b":[1,2],"c":{"d":"x"}})", "exact"},
+      {R"({"n":1.50,"e":1e3,"t":true,"x":abc})", R"({"n":1.5,"e":1000,"t":true,"x":abc})",
+       "numbers from their value, raw tokens as read"},
+      {R"([2.5,3.0,0.1,1e300,-0.0000001])", "[2.5,3,0.1,1e+300,-1e-07]", "%.13g"},
+      {R"([0.1234567890123456])", "[0.1234567890123]", "13 significant digits"},
+      {R"([-9223372036854775808,9223372036854775807])",
+       "[-9223372036854775808,9223372036854775807]", "the 64-bit extremes"},
+      {"[ ]", "[]", "empty array"},
+      {R"({"s":"a/b"})", R"({"s":"a/b"})", "a slash stays"},
+  };
+  for (const auto& c : cases) {
+    JsonValue doc;
+    ASSERT_TRUE(doc.Load(c.in)) << c.why;
+    EXPECT_EQ(doc.ToText(), c.out) << c.why;
+  }
+}
+
+TEST(JsonWriter, Escaping) {
+  JsonValue doc;
+  doc.Load();
+  doc.SetStringW(u"q\"k", u"\"\\\t\n\r\b\f/\x01\u4e2d");
+  EXPECT_EQ(doc.ToTextW(), u"{\"q\\\"k\":\"\\\"\\\\\\t\\n\\r\\b\\f/\x01\u4e2d\"}")
+      << "short escapes only; control and non-ASCII characters raw";
+  EXPECT_EQ(doc.ToTextW(u"", false, false), u"{\"q\"k\":\"\"\\\t\n\r\b\f/\x01\u4e2d\"}")
+      << "escape off writes everything raw";
+  EXPECT_EQ(doc.ToText(), "{\"q\\\"k\":\"\\\"\\\\\\t\\n\\r\\b\\f/\x01\xD6\xD0\"}")
+      << "the ANSI form is GBK";
+
+  // Unescaped output can read back differently: the quote ends the string.
+  JsonValue raw;
+  raw.Load();
+  raw.SetString("s", "a\"b");
+  JsonValue back;
+  back.Load(raw.ToText("", false, false));
+  EXPECT_NE(back.GetString("s"), "a\"b");
+}
+
+TEST(JsonWriter, Indentation) {
+  struct Case {
+    const char* in;
+    const char* out;
+    const char* why;
+  } cases[] = {
+      {R"({"a":1,"b":[1,2],"c":{"d":"x"}})",
+       "{\r\n\t\"a\":1,\r\n\t\"b\":[1,2],\r\n\t\"c\":{\r\n\t\t\"d\":\"x\"\r\n\t}\r\n}",
+       "objects break lines, arrays do not"},
+      {R"([{"a":1}])", "[{\r\n\t\t\"a\":1\r\n\t}]", "an object in an array takes its depth"},
+      {"{}", "{\r\n}", "empty object"},
+      {"[]", "[]", "empty array"},
+      {R"({"a":{}})", "{\r\n\t\"a\":{\r\n\t}\r\n}", "nested empty object"},
+  };
+  for (const auto& c : cases) {
+    JsonValue doc;
+    ASSERT_TRUE(doc.Load(c.in)) << c.why;
+    EXPECT_EQ(doc.ToText("", true), c.out) << c.why;
+  }
+}
+
+TEST(JsonWriter, AbsentValuesAndBuilderGrowth) {
+  JsonValue empty;
+  EXPECT_EQ(empty.ToText(), "");
+  EXPECT_EQ(empty.ToTextW(), u"");
+  EXPECT_EQ(writeJson(nullptr, true, true), u"");
+
+  JsonTextBuilder builder;
+  EXPECT_EQ(builder.capacityBytes(), 12u);
+  builder.append(u"abcd");  // needs 2*(0+4)+2 = 10: fits
+  EXPECT_EQ(builder.capacityBytes(), 12u);
+  builder.append(u'e');  // needs 2*(4+2)+2 = 14: grows to 2*12+2*2+2
+  EXPECT_EQ(builder.capacityBytes(), 30u);
+  builder.appendAnsi("\xD6\xD0");
+  EXPECT_EQ(builder.take(), u"abcde\u4e2d");
+}
+
+}  // namespace
+}  // namespace varnel
