@@ -1,6 +1,7 @@
 // The settings file as the download uses it: every page job reads
 // "DownloadPath" from conf.ini again, and the settings window writes both keys
-// on closing. Ours (IniDocument over the whole file) against QSettings with a
+// on closing. Ours (a scan of the file for one key; a rewrite through a
+// temporary file for saving) against QSettings with a
 // fresh object per read. QSettings keeps parsed files in a process-wide cache
 // checked against the modification time, so its "fresh" read opens nothing;
 // ours opens and scans the file every time, as the settings require. The
