@@ -1,0 +1,134 @@
+// varnel-query SOURCE EXPRESSION
+//
+// Reads SOURCE (a file, or an http:// or https:// URL) as UTF-8, runs
+// EXPRESSION over it with HtmlQuery::QueryHtml and prints the texts found as
+// one JSON array of UTF-8 strings. Exit status 0 on success (also when
+// nothing was found), 1 when the source cannot be read, 2 on a usage error.
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "htmlquery/html_query.h"
+#include "text/text.h"
+
+#if VARNEL_QUERY_WITH_WEB
+#include "web/web_request.h"
+#endif
+#if VARNEL_QUERY_WITH_JSON
+#include "json/json_value.h"
+#endif
+
+namespace {
+
+constexpr int kExitUnreadable = 1;
+constexpr int kExitUsage = 2;
+
+bool isUrl(std::string_view source) {
+  return source.starts_with("http://") || source.starts_with("https://");
+}
+
+bool readSource(const std::string& source, std::string& body, std::string& error) {
+  if (isUrl(source)) {
+#if VARNEL_QUERY_WITH_WEB
+    const varnel::Bytes bytes = varnel::webRequest(varnel::utf8BytesToText(source));
+    if (bytes.empty()) {
+      error = "cannot read " + source + ": no response (or an empty body)";
+      return false;
+    }
+    body.assign(bytes.begin(), bytes.end());
+    return true;
+#else
+    error = "cannot read " + source + ": this build reads files only (no web library)";
+    return false;
+#endif
+  }
+  std::ifstream in(source, std::ios::binary);
+  if (!in) {
+    error = "cannot open " + source;
+    return false;
+  }
+  body.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (in.bad()) {
+    error = "cannot read " + source;
+    return false;
+  }
+  return true;
+}
+
+#if !VARNEL_QUERY_WITH_JSON
+void appendJsonString(std::string& out, const std::string& utf8) {
+  out.push_back('"');
+  for (unsigned char c : utf8) {
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (c < 0x20) {
+          char escaped[8];
+          std::snprintf(escaped, sizeof escaped, "\\u%04X", c);
+          out += escaped;
+        } else {
+          out.push_back(static_cast<char>(c));
+        }
+    }
+  }
+  out.push_back('"');
+}
+#endif
+
+std::string toJsonArray(const std::vector<varnel::Text>& texts) {
+#if VARNEL_QUERY_WITH_JSON
+  varnel::JsonValue array = varnel::JsonValue::NewArray();
+  for (std::size_t i = 0; i < texts.size(); ++i)
+    array.PutItemCopy("", static_cast<std::int64_t>(i), varnel::JsonValue::NewString(texts[i]));
+  return varnel::textToUtf8(array.ToText());
+#else
+  std::string out = "[";
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    if (i) out.push_back(',');
+    appendJsonString(out, varnel::textToUtf8(texts[i]));
+  }
+  return out + "]";
+#endif
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::cerr << "usage: varnel-query SOURCE EXPRESSION\n"
+                 "  SOURCE is a file or an http:// or https:// URL, read as UTF-8;\n"
+                 "  the texts found are printed as one JSON array.\n";
+    return kExitUsage;
+  }
+  std::string body, error;
+  if (!readSource(argv[1], body, error)) {
+    std::cerr << "varnel-query: " << error << "\n";
+    return kExitUnreadable;
+  }
+  varnel::HtmlQuery query;
+  std::vector<varnel::Text> texts;
+  // Console arguments are UTF-8; the engine works in code page 936.
+  if (!query.QueryHtml(varnel::utf8BytesToText(body), varnel::utf8BytesToText(argv[2]), texts)) {
+    std::cerr << "varnel-query: " << argv[1] << " could not be parsed as HTML\n";
+    return kExitUnreadable;
+  }
+  std::cout << toJsonArray(texts) << "\n";
+  return 0;
+}
