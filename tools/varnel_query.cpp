@@ -97,7 +97,19 @@ std::string toJsonArray(const std::vector<varnel::Text>& texts) {
   varnel::JsonValue array = varnel::JsonValue::NewArray();
   for (std::size_t i = 0; i < texts.size(); ++i)
     array.PutItemCopy("", static_cast<std::int64_t>(i), varnel::JsonValue::NewString(texts[i]));
-  return varnel::textToUtf8(array.ToText());
+  // The writer leaves control characters other than \b \t \n \r \f as they
+  // are; outside strings there are none, so each one is escaped here.
+  std::string out;
+  for (char c : varnel::textToUtf8(array.ToText())) {
+    if (static_cast<unsigned char>(c) < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04X", static_cast<unsigned>(c));
+      out += escaped;
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
 #else
   std::string out = "[";
   for (std::size_t i = 0; i < texts.size(); ++i) {
