@@ -1,6 +1,13 @@
 # Shared helpers for the subsystem folders.
 
 set(VARNEL_WARNINGS -Wall -Wextra)
+
+# A fuzz build instruments every library for coverage, not only the fuzz
+# entry points, or libFuzzer would get no feedback from the code under test.
+if(VARNEL_BUILD_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
 if(VARNEL_WERROR)
   list(APPEND VARNEL_WARNINGS -Werror)
 endif()
@@ -43,8 +50,7 @@ function(varnel_fuzz_targets)
   foreach(src ${fuzzers})
     get_filename_component(name ${src} NAME_WE)
     add_executable(${name} ${src})
-    target_compile_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
-    target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer)
     target_link_libraries(${name} PRIVATE ${ARG_DEPS})
   endforeach()
 endfunction()
