@@ -1,6 +1,8 @@
 #include "json/json_parser.h"
 
-#include <cmath>  // pow
+#include <charconv>  // from_chars
+#include <limits>
+#include <string>
 #include <vector>
 
 #include "json/json_constants.h"
@@ -15,9 +17,6 @@ constexpr int kKindBare = -1;
 constexpr int kKindString = 4;
 constexpr int kKindArray = 5;
 constexpr int kKindObject = 6;
-
-// 2^63: the first magnitude a signed 64-bit integer cannot hold.
-constexpr double kInt64Limit = 9223372036854775808.0;
 
 bool isTrimmed(char16_t c) { return c == u'\r' || c == u'\n' || c == u'\t' || c == u' '; }
 
@@ -72,47 +71,65 @@ int classifyNumber(std::u16string_view token) {
   return point || exponent || innerSign ? 2 : 1;
 }
 
+// Exact in 64 bits and saturating: accumulating in a double, as a float
+// reader would, changes integers above 2^53 (3333333333333332992 read back
+// as ...2480).
 std::int64_t readInteger(std::u16string_view token) {
   std::size_t i = 0;
   while (i < token.size() && token[i] <= 32) ++i;
   bool negative = false;
   if (i < token.size() && (token[i] == u'+' || token[i] == u'-')) negative = token[i++] == u'-';
-  double magnitude = 0;
+  constexpr std::uint64_t kLimit = std::uint64_t{1} << 63;  // |INT64_MIN|
+  std::uint64_t magnitude = 0;
   for (; i < token.size() && isDigit(token[i]); ++i) {
-    // Saturate rather than overflow: once past 2^63 the value is pinned there.
-    if (magnitude < kInt64Limit) magnitude = magnitude * 10 + (token[i] - u'0');
+    unsigned digit = token[i] - u'0';
+    magnitude = magnitude > (kLimit - digit) / 10 ? kLimit : magnitude * 10 + digit;
   }
-  if (magnitude >= kInt64Limit) return negative ? INT64_MIN : INT64_MAX;
-  auto value = static_cast<std::int64_t>(magnitude);
-  return negative ? -value : value;
+  if (negative) return magnitude >= kLimit ? INT64_MIN : -static_cast<std::int64_t>(magnitude);
+  return magnitude >= kLimit ? INT64_MAX : static_cast<std::int64_t>(magnitude);
 }
 
+// Reads sign, digits, fraction and exponent up to the first character that
+// does not fit (the rest of the token is ignored). The digits are converted
+// with correct rounding: scaling by powers of ten in doubles loses the last
+// bit and turns small exponents such as 1e-320 into 0.
 double readFloat(std::u16string_view token) {
   std::size_t i = 0;
   while (i < token.size() && token[i] <= 32) ++i;
-  double sign = 1;
-  if (i < token.size() && (token[i] == u'+' || token[i] == u'-'))
-    sign = token[i++] == u'-' ? -1 : 1;
-  double value = 0;
-  double divisor = 1;
-  for (; i < token.size() && isDigit(token[i]); ++i) value = value * 10 + (token[i] - u'0');
+  std::string number;
+  if (i < token.size() && (token[i] == u'+' || token[i] == u'-')) {
+    if (token[i] == u'-') number.push_back('-');
+    ++i;
+  }
+  std::size_t mantissaStart = number.size();
+  for (; i < token.size() && isDigit(token[i]); ++i) number.push_back(static_cast<char>(token[i]));
   if (i < token.size() && token[i] == u'.') {
+    number.push_back('.');
     for (++i; i < token.size() && isDigit(token[i]); ++i) {
-      divisor *= 10;
-      value = value * 10 + (token[i] - u'0');
+      number.push_back(static_cast<char>(token[i]));
     }
   }
-  double result = sign * value / divisor;
+  if (number.size() == mantissaStart || number.substr(mantissaStart) == ".") number += '0';
+  bool negativeExponent = false;
   if (i < token.size() && (token[i] == u'e' || token[i] == u'E')) {
+    std::string exponent;
     ++i;
-    bool negative = false;
-    if (i < token.size() && (token[i] == u'+' || token[i] == u'-')) negative = token[i++] == u'-';
-    double exponent = 0;
-    for (; i < token.size() && isDigit(token[i]); ++i) exponent = exponent * 10 + (token[i] - u'0');
-    double scale = std::pow(10.0, exponent);
-    result = negative ? result / scale : result * scale;
+    if (i < token.size() && (token[i] == u'+' || token[i] == u'-')) {
+      negativeExponent = token[i++] == u'-';
+    }
+    for (; i < token.size() && isDigit(token[i]); ++i) {
+      exponent.push_back(static_cast<char>(token[i]));
+    }
+    if (!exponent.empty()) number += (negativeExponent ? "e-" : "e") + exponent;
   }
-  return result;
+  double value = 0;
+  auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
+  if (error == std::errc::result_out_of_range) {
+    bool negative = number[0] == '-';
+    value = negativeExponent ? 0.0 : std::numeric_limits<double>::infinity();
+    if (negative) value = -value;
+  }
+  return value;
 }
 
 // Decodes into a NodeText without an intermediate string.

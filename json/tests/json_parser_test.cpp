@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>  // HUGE_VAL
+
 #include "json/json_node.h"
 #include "json/json_value.h"
 #include "json/json_writer.h"
@@ -80,9 +82,10 @@ TEST(JsonParser, StrictScanTable) {
 
 TEST(JsonParser, ScalarsKeepTypeValueAndLiteral) {
   JsonValue doc;
-  ASSERT_TRUE(doc.Load(R"({"n":1.50,"i":-7,"e":1e3,"t":true,"f":false,"z":null,"x":abc,)"
-                       R"("big":99999999999999999999,"neg":-99999999999999999999,)"
-                       R"("dot":.5,"inner":1-2,"spaced": 12 ,"two":1.2.3,"T":True})"));
+  ASSERT_TRUE(doc.Load(
+      R"({"n":1.50,"i":-7,"e":1e3,"t":true,"f":false,"z":null,"x":abc,)"
+      R"("big":99999999999999999999,"neg":-99999999999999999999,)"
+      R"("dot":.5,"tiny":1e-320,"huge":-1e400,"inner":1-2,"spaced": 12 ,"two":1.2.3,"T":True})"));
   struct Case {
     const char* path;
     JsonType type;
@@ -100,6 +103,8 @@ TEST(JsonParser, ScalarsKeepTypeValueAndLiteral) {
       {"big", JsonType::kInteger, "99999999999999999999", 9223372036854775807.0, "saturates"},
       {"neg", JsonType::kInteger, "-99999999999999999999", -9223372036854775808.0, "saturates"},
       {"dot", JsonType::kFloat, ".5", 0.5, "a leading point"},
+      {"tiny", JsonType::kFloat, "1e-320", 1e-320, "no underflow to 0 on the way"},
+      {"huge", JsonType::kFloat, "-1e400", -HUGE_VAL, "overflow gives infinity"},
       {"inner", JsonType::kFloat, "1-2", 1, "an inner sign; reading stops at it"},
       {"spaced", JsonType::kInteger, "12", 12, "trimmed"},
       {"two", JsonType::kRaw, "1.2.3", 0, "two points are no number"},
@@ -113,6 +118,11 @@ TEST(JsonParser, ScalarsKeepTypeValueAndLiteral) {
     }
   }
   EXPECT_EQ(doc.GetInteger("big"), INT64_MAX);
+  JsonValue exact;
+  ASSERT_TRUE(exact.Load("[3333333333333332992,-9223372036854775808,9007199254740993]"));
+  EXPECT_EQ(exact.GetInteger("[0]"), 3333333333333332992) << "exact above 2^53";
+  EXPECT_EQ(exact.GetInteger("[1]"), INT64_MIN);
+  EXPECT_EQ(exact.GetInteger("[2]"), 9007199254740993);
   EXPECT_EQ(doc.GetInteger("neg"), INT64_MIN);
   EXPECT_TRUE(doc.GetBool("t"));
   EXPECT_FALSE(doc.GetBool("f"));
