@@ -244,8 +244,11 @@ bool HtmlQuery::ReadAttribute(const HtmlDocument& node, std::string_view name, T
   }
   if (rest.starts_with("@@")) {
     const std::string_view attribute = std::string_view(rest).substr(2);
+    // Only an attribute the element really has counts; the markup search
+    // alone could find the name in the element's text.
+    if (!node.hasAttribute(asciiUpper(attribute))) return false;
     value = ReadRawAttribute(node, attribute);
-    return node.hasAttribute(asciiUpper(attribute));
+    return true;
   }
   if (rest == "@text")
     value = node.innerText();
