@@ -77,8 +77,18 @@ Text middleOf(std::string_view value, std::string_view left, std::string_view ri
 // A pattern that does not compile, or cannot run within Boost's limits,
 // leaves the value as it was.
 Text firstMatch(const Text& value, const Text& pattern) {
+  // An attribute step applies the same pattern to every node: compile once.
+  thread_local Text cachedPattern;
+  thread_local boost::regex cached;
+  thread_local bool cachedValid = false;
   try {
-    const boost::regex re(pattern, boost::regex::perl | boost::regex::no_except);
+    if (!cachedValid || cachedPattern != pattern) {
+      cachedValid = false;
+      cached.assign(pattern, boost::regex::perl | boost::regex::no_except);
+      cachedPattern = pattern;
+      cachedValid = true;
+    }
+    const boost::regex& re = cached;
     if (re.status() != 0) return value;
     boost::smatch found;
     if (!boost::regex_search(value, found, re, boost::match_not_dot_newline)) return {};

@@ -52,6 +52,8 @@ TEST(QueryFilters, EveryKind) {
       {"regex is case-sensitive", "ABC", "%re[abc]re%", ""},
       {"regex dot does not cross lines", "a\nb", "%re[a.b]re%", ""},
       {"bad regex leaves the value", "abc", "%re[(]re%", "abc"},
+      {"two patterns in a row", "共12页", "%re[\\d+]re%,%re[2]re%", "2"},
+      {"a bad pattern after a good one", "共12页", "%re[\\d+]re%,%re[[]re%", "12"},
       {"regex with brackets and braces", "id=2024", "%re[[0-9]{2}$]re%", "24"},
       {"format removes the template's pieces", "第12页", "%f[第%text%页]f%", "12"},
       {"format removes the first occurrence only", "a1a", "%f[a%text%]f%", "1a"},
