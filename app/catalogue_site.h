@@ -1,0 +1,100 @@
+// What the program relies on from the catalogue site, and the texts and numbers
+// of its three long-running routines, in one place. When the site changes its
+// layout, this is the file to edit.
+//
+// Status texts are UTF-8 here (readable in the source); the routines convert
+// them to Text once, with statusText().
+#pragma once
+
+#include <string_view>
+
+#include "text/text.h"
+
+namespace varnel {
+
+// --- the front page: the category menu ----------------------------------------
+inline constexpr std::string_view kCategoryBlocksQuery = "//div[@id='cemian']/div";
+inline constexpr std::string_view kEditionNameQuery = "//li[@class='li1']/@@text";
+inline constexpr std::string_view kMenuHrefsQuery = "//li[@class='aaaul childmenu']/a/@href";
+inline constexpr std::string_view kMenuTitlesQuery = "//li[@class='aaaul childmenu']/a/@@text";
+// Blocks without menu links take the links of this block of the front page.
+inline constexpr std::string_view kFallbackHrefsQuery = "//div[@id='cemian']/div[9]//a/@href";
+inline constexpr std::string_view kFallbackTitlesQuery = "//div[@id='cemian']/div[9]//a/@@text";
+// The first category blocks are the page's header, not editions.
+inline constexpr int kSkippedCategoryBlocks = 3;
+inline constexpr std::string_view kEditionNameLineBreak = "\r\n";
+// Joins edition and subject into a CategoryStore path.
+inline constexpr std::string_view kStorePathSeparator = ".";
+inline constexpr std::string_view kEmptyStore = "{}";
+
+// --- a book-list page -----------------------------------------------------------
+inline constexpr std::string_view kBookUrlsQuery =
+    "//div[@id='middle']/div[3]/div[@class!='cleardiv']/@url";
+inline constexpr std::string_view kBookTitlesQuery =
+    "//div[@id='middle']/div[3]/div[@class!='cleardiv']/@nname";
+inline constexpr std::string_view kBookPageCountsQuery =
+    "//div[@id='middle']/div[3]/div[@class!='cleardiv']/@pagecount";
+
+// A page count is read from its leading digits and never taken above this,
+// so an absurd number cannot overflow or queue millions of jobs.
+inline constexpr int kMaxPageCount = 100000;
+
+// Columns of 超级列表框1 as the book list fills them.
+inline constexpr int kNumberColumn = 0;
+inline constexpr int kTitleColumn = 1;
+inline constexpr int kPageCountColumn = 2;
+inline constexpr int kDownloadableColumn = 3;
+inline constexpr int kUrlColumn = 4;
+inline constexpr int kRowStatusColumn = 5;
+// Panes of 状态条1.
+inline constexpr int kMessagePane = 1;
+inline constexpr int kProgressPane = 2;
+
+// --- a book page and its images ------------------------------------------------------
+// Group 1 is the base path of the page images (the name is written with two h).
+inline constexpr std::string_view kBasePathPattern = "window.basepathh = \"(.*?)\";";
+inline constexpr std::string_view kPageFileExtension = ".jpg";
+// Written beside a page while it arrives; renamed to the page file when complete.
+inline constexpr std::string_view kPartialFileSuffix = ".part";
+// Between title and page address in a JobText.
+inline constexpr std::string_view kJobTextSeparator = "!<>!";
+// Between edition, subject and title in a book folder's name.
+inline constexpr std::string_view kFolderNameSeparator = "--";
+// Stands in for characters that cannot appear in a folder name.
+inline constexpr char kFolderNameReplacement = '_';
+
+// --- the worker pool -------------------------------------------------------------------
+inline constexpr int kPoolCoreThreads = 8;
+inline constexpr int kPoolMaxThreads = 8;
+// The driver sleeps until a page job finishes; the limit only guards against a
+// pool that lost its workers, it is not a polling interval.
+inline constexpr int kJobDoneGuardMs = 1000;
+// Steps of the final wait for the last pages.
+inline constexpr int kEndWaitStepMs = 100;
+
+// --- status texts (UTF-8) --------------------------------------------------------------
+inline constexpr std::string_view kSyncRunningStatus = "正在同步更新数据,请稍等 ...";
+inline constexpr std::string_view kSyncDoneStatus = "数据同步成功!";
+inline constexpr std::string_view kSyncFailedStatus = "数据同步失败!网站框架已更新!";
+
+inline constexpr std::string_view kListRunningStatus = "正在拉取网站数据 ...";
+inline constexpr std::string_view kListDoneStatus = "拉取成功,鼠标右键选择下载";
+inline constexpr std::string_view kListFailedStatus = "拉取失败!网站框架已更新!";
+inline constexpr std::string_view kDownloadableMark = "是";
+inline constexpr std::string_view kNotDownloadedMark = "-";
+
+inline constexpr std::string_view kDownloadRunningStatus = "正在下载 ...";
+inline constexpr std::string_view kProgressPrefix = "当前下载进度：";
+inline constexpr std::string_view kProgressSeparator = "/";
+inline constexpr std::string_view kDownloadDoneStatus = "下载完成,可打开文件夹查看";
+inline constexpr std::string_view kRowDoneStatus = "下载完成";
+// A book page without the image base path: nothing can be fetched.
+inline constexpr std::string_view kDownloadNoBasePathStatus = "下载失败!网站框架已更新!";
+// Some pages could not be fetched or written: "下载未完成,失败页数：" k "/" n.
+inline constexpr std::string_view kDownloadIncompletePrefix = "下载未完成,失败页数：";
+inline constexpr std::string_view kRowFailedStatus = "下载失败";
+
+// A status text as the controls take it (code page 936).
+inline Text statusText(std::string_view utf8) { return utf8BytesToText(utf8); }
+
+}  // namespace varnel

@@ -1,0 +1,89 @@
+#include "app/catalogue_sync.h"
+
+#include <algorithm>
+#include <optional>
+#include <vector>
+
+#include "app/catalogue_site.h"
+#include "app/process_state.h"
+#include "htmlquery/html_query.h"
+#include "json/json_value.h"
+#include "web/web_request.h"
+
+namespace varnel {
+namespace {
+
+std::vector<Text> query(HtmlQuery& html, std::string_view page, std::string_view expression) {
+  std::vector<Text> texts;
+  html.QueryHtml(page, expression, texts);
+  return texts;
+}
+
+// The first non-empty line of the block's first li1 text, trimmed; nothing
+// when there is no such line or it is all spaces (such a block is skipped:
+// an empty name would address the store's root).
+std::optional<Text> editionName(HtmlQuery& html, std::string_view block) {
+  std::vector<Text> names = query(html, block, kEditionNameQuery);
+  if (names.empty()) return std::nullopt;
+  std::vector<Text> lines = splitNonEmpty(names.front(), kEditionNameLineBreak);
+  if (lines.empty()) return std::nullopt;
+  Text name = trimBlanks(lines.front());
+  if (name.empty()) return std::nullopt;
+  return name;
+}
+
+}  // namespace
+
+Text trimBlanks(std::string_view text) {
+  std::size_t first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  std::size_t last = text.find_last_not_of(' ');
+  return Text(text.substr(first, last - first + 1));
+}
+
+void runCatalogueSync(Controls& controls) {
+  HtmlQuery html;
+  JsonValue& store = categoryStore();
+  store.Load(kEmptyStore);
+
+  const Text& origin = baseUrl();
+  const Text frontPage = utf8BytesToText(webRequest(origin));
+  const std::vector<Text> blocks = query(html, frontPage, kCategoryBlocksQuery);
+
+  for (std::size_t i = kSkippedCategoryBlocks; i < blocks.size(); ++i) {
+    const Text& block = blocks[i];
+    std::optional<Text> edition = editionName(html, block);
+    if (!edition) continue;
+
+    std::vector<Text> hrefs = query(html, block, kMenuHrefsQuery);
+    std::vector<Text> titles = query(html, block, kMenuTitlesQuery);
+    if (hrefs.empty()) {
+      hrefs = query(html, frontPage, kFallbackHrefsQuery);
+      titles = query(html, frontPage, kFallbackTitlesQuery);
+    }
+    // Pairs only: an address without a name (or the reverse) has no entry.
+    const std::size_t pairs = std::min(hrefs.size(), titles.size());
+    for (std::size_t j = 0; j < pairs; ++j) {
+      store.SetString(concatTexts(*edition, kStorePathSeparator, titles[j]),
+                      concatTexts(origin, hrefs[j]));
+    }
+  }
+  fillEditionCombo(controls);
+}
+
+void fillEditionCombo(Controls& controls) {
+  std::vector<Text> editions;
+  categoryStore().Keys({}, editions);
+  controls.clearItems(kEditionCombo);
+  for (const Text& edition : editions) controls.addItem(kEditionCombo, edition);
+  controls.setCurrentIndex(kEditionCombo, 0);
+  if (editions.empty()) {
+    controls.setPaneText(kStatusBar, kMessagePane, statusText(kSyncFailedStatus));
+    return;
+  }
+  controls.setPaneText(kStatusBar, kMessagePane, statusText(kSyncDoneStatus));
+  controls.setEnabled(kEditionCombo, true);
+  controls.setEnabled(kSubjectCombo, true);
+}
+
+}  // namespace varnel

@@ -1,0 +1,25 @@
+// Catalogue synchronisation: the front page's category menu becomes the
+// CategoryStore (edition -> subject -> book-list address) and fills
+// 组合框_专版分类. Runs once per program run, on a background thread.
+#pragma once
+
+#include <string_view>
+
+#include "app/controls.h"
+#include "text/text.h"
+
+namespace varnel {
+
+// Thread routine: rebuilds the store from baseUrl()'s front page, then calls
+// fillEditionCombo. A failed fetch or a changed layout stores nothing.
+void runCatalogueSync(Controls& controls);
+
+// Lists the store's editions in 组合框_专版分类 (first one current, no handler
+// runs). With at least one edition: "数据同步成功!" and both combo boxes
+// enabled; otherwise "数据同步失败!网站框架已更新!" and both stay disabled.
+void fillEditionCombo(Controls& controls);
+
+// Leading and trailing ASCII spaces removed (only 0x20; tabs stay).
+Text trimBlanks(std::string_view text);
+
+}  // namespace varnel
