@@ -20,7 +20,8 @@ constexpr std::int32_t kMaxNestingDepth = 1024;
 constexpr std::int64_t kMaxPaddedElements = std::int64_t{1} << 24;
 
 // Writer.
-constexpr const char* kFloatFormat = "%.13g";
+// Floats are written as printf "%.13g" writes them.
+constexpr int kFloatSignificantDigits = 13;
 constexpr std::int32_t kBuilderInitialBytes = 12;
 constexpr std::u16string_view kNullText = u"null";
 constexpr std::u16string_view kTrueText = u"true";

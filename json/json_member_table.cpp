@@ -19,12 +19,12 @@ JsonMemberTable::JsonMemberTable(std::int32_t bucketCount, float loadFactor) {
   bucketCount_ = bucketCount;
   loadFactor_ = loadFactor;
   threshold_ = static_cast<std::int32_t>(static_cast<float>(bucketCount_) * loadFactor_);
-  buckets_ = new JsonNode* [bucketCount_] {};
+  if (bucketCount_ > json::kDefaultBucketCount) buckets_ = new JsonNode* [bucketCount_] {};
 }
 
 JsonMemberTable::~JsonMemberTable() {
   clear();
-  delete[] buckets_;
+  if (buckets_ != inlineBuckets_) delete[] buckets_;
 }
 
 JsonNode* JsonMemberTable::find(std::u16string_view key) const {
@@ -87,7 +87,7 @@ void JsonMemberTable::grow() {
       node = next;
     }
   }
-  delete[] old;
+  if (old != inlineBuckets_) delete[] old;
 }
 
 bool JsonMemberTable::unlink(JsonNode* node) {

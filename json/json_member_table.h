@@ -56,7 +56,9 @@ class JsonMemberTable {
   void grow();
   bool unlink(JsonNode* node);
 
-  JsonNode** buckets_ = nullptr;
+  // A table of the default size needs no bucket array of its own.
+  JsonNode* inlineBuckets_[json::kDefaultBucketCount] = {};
+  JsonNode** buckets_ = inlineBuckets_;
   std::int32_t bucketCount_ = 0;
   std::int32_t threshold_ = 0;
   float loadFactor_ = json::kDefaultLoadFactor;

@@ -1,6 +1,6 @@
 #include "json/json_node.h"
 
-#include <cstdio>  // snprintf
+#include <charconv>  // to_chars
 #include <vector>
 
 #include "json/json_constants.h"
@@ -50,13 +50,13 @@ void freeAll(std::vector<JsonNode*>& dying) {
   }
 }
 
+}  // namespace
+
 JsonNode* newNode(JsonType type) {
   auto* node = new JsonNode;
   node->type = type;
   return node;
 }
-
-}  // namespace
 
 void release(JsonNode* node) {
   if (!node || node->refs.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
@@ -71,16 +71,18 @@ void release(JsonNode* node) {
 
 std::u16string floatText(double value) {
   char buffer[64];
-  int n = std::snprintf(buffer, sizeof buffer, json::kFloatFormat, value);
-  if (n < 0) n = 0;
-  return std::u16string(buffer, buffer + n);
+  // Same digits as printf "%.13g" (to_chars with a precision is defined so),
+  // without the locale and at a fraction of the cost.
+  auto end = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general,
+                           json::kFloatSignificantDigits)
+                 .ptr;
+  return std::u16string(buffer, end);
 }
 
 std::u16string integerText(std::int64_t value) {
-  char buffer[32];
-  int n = std::snprintf(buffer, sizeof buffer, "%lld", static_cast<long long>(value));
-  if (n < 0) n = 0;
-  return std::u16string(buffer, buffer + n);
+  char buffer[24];
+  auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
+  return std::u16string(buffer, end);
 }
 
 JsonNode* newNullNode() {

@@ -47,6 +47,8 @@ inline void addRef(JsonNode* node) { node->refs.fetch_add(1, std::memory_order_r
 void release(JsonNode* node);
 
 // --- construction (count 1, unattached) -------------------------------------
+// A bare node of the type: no content, no literal.
+JsonNode* newNode(JsonType type);
 JsonNode* newNullNode();
 JsonNode* newBoolNode(bool value);
 JsonNode* newFloatNode(double value);

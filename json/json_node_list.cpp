@@ -11,10 +11,12 @@ namespace varnel {
 JsonNodeList::JsonNodeList(std::int32_t capacity) {
   if (capacity < 0) capacity = json::kDefaultListCapacity;
   capacity_ = capacity;
-  items_ = capacity_ > 0 ? new JsonNode* [capacity_] {} : nullptr;
+  if (capacity_ > json::kDefaultListCapacity) items_ = new JsonNode* [capacity_] {};
 }
 
-JsonNodeList::~JsonNodeList() { delete[] items_; }
+JsonNodeList::~JsonNodeList() {
+  if (onHeap()) delete[] items_;
+}
 
 void JsonNodeList::growFor(std::int64_t needed) {
   if (needed <= capacity_) return;
@@ -22,7 +24,7 @@ void JsonNodeList::growFor(std::int64_t needed) {
   if (grown < needed) grown = needed;
   auto* items = new JsonNode* [grown] {};
   if (count_ > 0) std::memcpy(items, items_, sizeof(JsonNode*) * count_);
-  delete[] items_;
+  if (onHeap()) delete[] items_;
   items_ = items;
   capacity_ = static_cast<std::int32_t>(grown);
 }

@@ -47,7 +47,11 @@ class JsonNodeList {
  private:
   void growFor(std::int64_t needed);
 
-  JsonNode** items_ = nullptr;
+  bool onHeap() const { return items_ != inline_; }
+
+  // Lists of up to the default capacity need no allocation of their own.
+  JsonNode* inline_[json::kDefaultListCapacity] = {};
+  JsonNode** items_ = inline_;
   std::int32_t count_ = 0;
   std::int32_t capacity_ = 0;
 };

@@ -1,7 +1,9 @@
 // NodeText: the UTF-16 texts a node owns (key, literal, string content).
 //
-// Kept to a pointer and a length so a node stays small; a text can also
-// borrow a constant ("null", "true", "false") instead of copying it.
+// Short texts (most keys and number literals) live inside the node, so
+// parsing does not pay one allocation per key and per number; longer ones are
+// copied to the heap. A text can also borrow a constant ("null", "true",
+// "false") instead of copying it.
 #pragma once
 
 #include <cstdint>
@@ -12,68 +14,87 @@ namespace varnel {
 
 class NodeText {
  public:
+  static constexpr std::uint32_t kInlineUnits = 11;
+
   NodeText() = default;
   explicit NodeText(std::u16string_view text) { assign(text); }
   NodeText(const NodeText&) = delete;
   NodeText& operator=(const NodeText&) = delete;
-  NodeText(NodeText&& other) noexcept
-      : data_(other.data_), size_(other.size_), owned_(other.owned_) {
-    other.data_ = nullptr;
-    other.size_ = 0;
-    other.owned_ = false;
-  }
+  NodeText(NodeText&& other) noexcept { take(other); }
   NodeText& operator=(NodeText&& other) noexcept {
     if (this != &other) {
       reset();
-      data_ = other.data_;
-      size_ = other.size_;
-      owned_ = other.owned_;
-      other.data_ = nullptr;
-      other.size_ = 0;
-      other.owned_ = false;
+      take(other);
     }
     return *this;
   }
   ~NodeText() { reset(); }
 
-  // An owned copy of `text` (zero-terminated); an empty view still makes a text.
+  // A copy of `text`; an empty view still makes a (present) text.
   void assign(std::u16string_view text) {
     reset();
-    auto* copy = new char16_t[text.size() + 1];
-    if (!text.empty()) std::memcpy(copy, text.data(), text.size() * sizeof(char16_t));
-    copy[text.size()] = 0;
-    data_ = copy;
     size_ = static_cast<std::uint32_t>(text.size());
-    owned_ = true;
+    if (size_ <= kInlineUnits) {
+      if (size_) std::memcpy(storage_.units, text.data(), size_ * sizeof(char16_t));
+      mode_ = Mode::kInline;
+      return;
+    }
+    auto* copy = new char16_t[size_ + 1];
+    std::memcpy(copy, text.data(), size_ * sizeof(char16_t));
+    copy[size_] = 0;
+    storage_.heap = copy;
+    mode_ = Mode::kOwned;
   }
   // Points at a constant that outlives every node.
   void borrow(std::u16string_view constant) {
     reset();
-    data_ = const_cast<char16_t*>(constant.data());
+    storage_.heap = const_cast<char16_t*>(constant.data());
     size_ = static_cast<std::uint32_t>(constant.size());
+    mode_ = Mode::kBorrowed;
   }
-  // Takes an owned buffer of `size` units followed by a zero.
+  // Takes an owned heap buffer of `size` units followed by a zero.
   void adopt(char16_t* buffer, std::uint32_t size) {
     reset();
-    data_ = buffer;
+    storage_.heap = buffer;
     size_ = size;
-    owned_ = true;
+    mode_ = Mode::kOwned;
   }
   void reset() {
-    if (owned_) delete[] data_;
-    data_ = nullptr;
+    if (mode_ == Mode::kOwned) delete[] storage_.heap;
     size_ = 0;
-    owned_ = false;
+    mode_ = Mode::kNone;
   }
 
-  bool present() const { return data_ != nullptr; }
-  std::u16string_view view() const { return {data_ ? data_ : u"", size_}; }
+  bool present() const { return mode_ != Mode::kNone; }
+  std::u16string_view view() const {
+    switch (mode_) {
+      case Mode::kNone:
+        return {};
+      case Mode::kInline:
+        return {storage_.units, size_};
+      default:
+        return {storage_.heap, size_};
+    }
+  }
   std::uint32_t size() const { return size_; }
 
  private:
-  char16_t* data_ = nullptr;
+  enum class Mode : std::uint8_t { kNone, kInline, kOwned, kBorrowed };
+
+  void take(NodeText& other) {
+    storage_ = other.storage_;
+    size_ = other.size_;
+    mode_ = other.mode_;
+    other.size_ = 0;
+    other.mode_ = Mode::kNone;
+  }
+
+  union Storage {
+    char16_t* heap;
+    char16_t units[kInlineUnits];
+  } storage_{};
   std::uint32_t size_ = 0;
-  bool owned_ = false;
+  Mode mode_ = Mode::kNone;
 };
 
 }  // namespace varnel

@@ -138,7 +138,10 @@ void assignDecoded(NodeText& out, std::u16string_view text, bool decodeUnicode) 
     out.assign(text);
     return;
   }
-  auto* buffer = new char16_t[text.size() + 1];
+  // Decoding only shrinks: short texts decode on the stack and are copied
+  // (maybe inline), long ones into a heap buffer the text adopts.
+  char16_t local[64];
+  char16_t* buffer = text.size() < std::size(local) ? local : new char16_t[text.size() + 1];
   std::uint32_t n = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
     char16_t c = text[i];
@@ -197,7 +200,11 @@ void assignDecoded(NodeText& out, std::u16string_view text, bool decodeUnicode) 
     }
   }
   buffer[n] = 0;
-  out.adopt(buffer, n);
+  if (buffer == local) {
+    out.assign(std::u16string_view(local, n));
+  } else {
+    out.adopt(buffer, n);
+  }
 }
 
 class JsonScanner {
@@ -470,11 +477,11 @@ class JsonScanner {
     JsonNode* node = nullptr;
     switch (classifyNumber(token)) {
       case 1:
-        node = newIntegerNode(0);
+        node = newNode(JsonType::kInteger);
         node->content.integer = readInteger(token);
         break;
       case 2:
-        node = newFloatNode(0);
+        node = newNode(JsonType::kFloat);
         node->content.number = readFloat(token);
         break;
       default:

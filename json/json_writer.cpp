@@ -1,6 +1,6 @@
 #include "json/json_writer.h"
 
-#include <cstdio>  // snprintf
+#include <charconv>  // to_chars
 #include <vector>
 
 #include "json/json_constants.h"
@@ -47,7 +47,11 @@ void appendAscii(JsonTextBuilder& out, const char* text, int length) {
 
 void appendFloat(JsonTextBuilder& out, double value) {
   char buffer[64];
-  appendAscii(out, buffer, std::snprintf(buffer, sizeof buffer, json::kFloatFormat, value));
+  // The digits of printf "%.13g".
+  auto end = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general,
+                           json::kFloatSignificantDigits)
+                 .ptr;
+  appendAscii(out, buffer, static_cast<int>(end - buffer));
 }
 
 void appendInteger(JsonTextBuilder& out, std::int64_t value) {
