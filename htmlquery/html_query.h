@@ -81,8 +81,8 @@ class HtmlQuery {
   // The steps of one protected alternative: a new step begins at each run of
   // "/"; each is blank-trimmed and blank pieces are dropped.
   std::vector<Text> SplitSteps(std::string_view protectedAlternative) const;
-  // kQueryTrue when `step` (protected) parses; `spec` is reset either way.
-  Text ParseStep(std::string_view step, StepSpec& spec) const;
+  // kQueryTrue when `step` (protected) parses; `parsed` is reset either way.
+  Text ParseStep(std::string_view step, StepSpec& parsed) const;
   ConditionSpec ParseCondition(std::string_view condition) const;
 
   // --- evaluation ------------------------------------------------------------------

@@ -52,8 +52,8 @@ void HtmlQuery::Evaluate(std::string_view expression, const HtmlDocument& node,
     std::vector<HtmlDocument> current{node};
     bool endsWithAttributes = false;
     for (const Text& step : stepTexts) {
-      StepSpec spec;
-      endsWithAttributes = isTrue(ParseStep(step, spec)) && isTrue(spec.isAttribute);
+      StepSpec parsed;
+      endsWithAttributes = isTrue(ParseStep(step, parsed)) && isTrue(parsed.isAttribute);
 
       std::vector<HtmlDocument> next;
       // Siblings reach their common parent once: a parent is dropped when it
@@ -112,15 +112,15 @@ bool HtmlQuery::EvaluateStep(std::string_view step, const HtmlDocument& node,
   text.clear();
   message.clear();
 
-  StepSpec spec;
-  if (!isTrue(ParseStep(step, spec))) {
+  StepSpec parsed;
+  if (!isTrue(ParseStep(step, parsed))) {
     message = messageParseError();
     return false;
   }
 
-  if (isTrue(spec.isAttribute)) {
+  if (isTrue(parsed.isAttribute)) {
     std::vector<ConditionSpec> items;
-    for (const Text& attribute : spec.attributes) {
+    for (const Text& attribute : parsed.attributes) {
       items.push_back(ParseCondition(attribute));
       if (items.back().malformed) {
         message = messageParseError();
@@ -134,14 +134,14 @@ bool HtmlQuery::EvaluateStep(std::string_view step, const HtmlDocument& node,
         ApplyFilters(value, items[k].filters, filtered);
         value = std::move(filtered);
       }
-      if (k > 0) text.append(spec.joiner);
+      if (k > 0) text.append(parsed.joiner);
       text.append(value);
     }
     isText = Text(kQueryTrue);
     return true;
   }
 
-  if (spec.name == "..") {
+  if (parsed.name == "..") {
     isParent = Text(kQueryTrue);
     HtmlDocument parent = node.parentNode();
     if (!parent.hasChildNodes()) {
@@ -152,8 +152,8 @@ bool HtmlQuery::EvaluateStep(std::string_view step, const HtmlDocument& node,
     return true;
   }
 
-  if (spec.name == "css") {
-    const HtmlNodeList found = node.querySelectorAll(TransformFilters(spec.predicate, 2));
+  if (parsed.name == "css") {
+    const HtmlNodeList found = node.querySelectorAll(TransformFilters(parsed.predicate, 2));
     const int length = found.length();
     nodes.reserve(static_cast<std::size_t>(length));
     for (int i = 1; i <= length; ++i) nodes.push_back(found.item(i));
@@ -165,12 +165,12 @@ bool HtmlQuery::EvaluateStep(std::string_view step, const HtmlDocument& node,
   }
 
   std::vector<HtmlDocument> candidates =
-      spec.axis == 1 ? DescendantsByTag(node, spec.name) : ChildrenByTag(node, spec.name);
-  if (spec.conditions.empty()) {
+      parsed.axis == 1 ? DescendantsByTag(node, parsed.name) : ChildrenByTag(node, parsed.name);
+  if (parsed.conditions.empty()) {
     nodes = std::move(candidates);
   } else {
     std::vector<bool> flags;
-    for (const Text& conditionText : spec.conditions) {
+    for (const Text& conditionText : parsed.conditions) {
       const ConditionSpec condition = ParseCondition(conditionText);
       if (condition.malformed) {
         message = messageParseError();
@@ -182,8 +182,8 @@ bool HtmlQuery::EvaluateStep(std::string_view step, const HtmlDocument& node,
       if (flags[i]) nodes.push_back(std::move(candidates[i]));
   }
   if (nodes.empty()) {
-    message =
-        concatTexts(messageConditionPrefix(), spec.name, messageConditionMiddle(), spec.predicate);
+    message = concatTexts(messageConditionPrefix(), parsed.name, messageConditionMiddle(),
+                          parsed.predicate);
     return false;
   }
   return true;

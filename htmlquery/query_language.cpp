@@ -132,25 +132,25 @@ std::vector<Text> HtmlQuery::SplitSteps(std::string_view protectedAlternative) c
   return steps;
 }
 
-Text HtmlQuery::ParseStep(std::string_view step, StepSpec& spec) const {
-  spec = StepSpec{};
+Text HtmlQuery::ParseStep(std::string_view step, StepSpec& parsed) const {
+  parsed = StepSpec{};
   const Text failed(kQueryFalse);
   if (step.empty() || step[0] != '/') return failed;
-  spec.axis = step.starts_with("//") ? 1 : 2;
-  std::string_view rest = step.substr(spec.axis == 1 ? 2 : 1);
+  parsed.axis = step.starts_with("//") ? 1 : 2;
+  std::string_view rest = step.substr(parsed.axis == 1 ? 2 : 1);
   if (!rest.empty() && (rest[0] == '/' || rest[0] == '[' || rest[0] == '{' || rest[0] == '"'))
     return failed;
 
   if (rest.empty() || rest[0] != '@') {
     std::size_t open = findText(rest, "[");
     if (open == std::string_view::npos) {
-      spec.name = Text(rest);
+      parsed.name = Text(rest);
     } else {
       std::size_t close = findLastText(rest, "]");
       if (close == std::string_view::npos || close < open) return failed;
-      spec.name = Text(rest.substr(0, open));
-      spec.predicate = Text(rest.substr(open + 1, close - open - 1));
-      spec.conditions = splitNonEmpty(spec.predicate, "\\");
+      parsed.name = Text(rest.substr(0, open));
+      parsed.predicate = Text(rest.substr(open + 1, close - open - 1));
+      parsed.conditions = splitNonEmpty(parsed.predicate, "\\");
     }
     return Text(kQueryTrue);
   }
@@ -159,17 +159,17 @@ Text HtmlQuery::ParseStep(std::string_view step, StepSpec& spec) const {
     std::size_t close = findLastText(rest, "]");
     std::size_t open = findLastText(rest, "[");
     if (open == std::string_view::npos || open > close) return failed;
-    spec.joiner = TransformFilters(rest.substr(open + 1, close - open - 1), 2);
+    parsed.joiner = TransformFilters(rest.substr(open + 1, close - open - 1), 2);
     rest = rest.substr(0, open);
   }
-  spec.attributes = splitNonEmpty(rest, "&");
-  spec.isAttribute = Text(kQueryTrue);
-  spec.name = Text(rest);
+  parsed.attributes = splitNonEmpty(rest, "&");
+  parsed.isAttribute = Text(kQueryTrue);
+  parsed.name = Text(rest);
   return Text(kQueryTrue);
 }
 
 ConditionSpec HtmlQuery::ParseCondition(std::string_view condition) const {
-  ConditionSpec spec;
+  ConditionSpec parsed;
   std::string_view text = condition;
 
   // keyword(inner)
@@ -177,25 +177,25 @@ ConditionSpec HtmlQuery::ParseCondition(std::string_view condition) const {
   const std::size_t paren = findText(trimmed, "(");
   if (trimmed.ends_with(')')) {
     if (paren == std::string_view::npos) {
-      spec.malformed = true;
-      return spec;
+      parsed.malformed = true;
+      return parsed;
     }
     const std::string_view word = trimAsciiSpaces(trimmed.substr(0, paren));
     for (std::size_t k = 0; k < kKeywords.size(); ++k)
-      if (word == kKeywords[k]) spec.keyword = std::to_string(k + 1);
+      if (word == kKeywords[k]) parsed.keyword = std::to_string(k + 1);
     text = trimmed.substr(paren + 1, trimmed.size() - 1 - (paren + 1));
   } else if (paren != std::string_view::npos) {
     const std::string_view word = trimAsciiSpaces(trimmed.substr(0, paren));
     for (std::string_view keyword : kKeywords)
       if (word == keyword) {  // "max(@x" lost its ")"
-        spec.malformed = true;
-        return spec;
+        parsed.malformed = true;
+        return parsed;
       }
   }
 
   if (isAllDigits(text) || leadingInteger(text) != 0) {
-    spec.index = Text(text);
-    return spec;
+    parsed.index = Text(text);
+    return parsed;
   }
 
   std::string_view name = text;
@@ -205,7 +205,7 @@ ConditionSpec HtmlQuery::ParseCondition(std::string_view condition) const {
     if (at == std::string_view::npos) continue;
     name = text.substr(0, at);
     value = text.substr(at + kOperators[k].size());
-    spec.op = std::to_string(k + 1);
+    parsed.op = std::to_string(k + 1);
     break;
   }
 
@@ -214,16 +214,16 @@ ConditionSpec HtmlQuery::ParseCondition(std::string_view condition) const {
   if (trimAsciiSpaces(name).ends_with('}')) {
     const std::size_t close = findLastText(name, "}");
     if (brace == std::string_view::npos || brace > close) {
-      spec.malformed = true;
-      return spec;
+      parsed.malformed = true;
+      return parsed;
     }
-    spec.filters = Text(name.substr(brace + 1, close - brace - 1));
+    parsed.filters = Text(name.substr(brace + 1, close - brace - 1));
     name = name.substr(0, brace);
   } else if (brace != std::string_view::npos) {
-    spec.malformed = true;  // "{" without "}"
-    return spec;
+    parsed.malformed = true;  // "{" without "}"
+    return parsed;
   }
-  spec.name = Text(name);
+  parsed.name = Text(name);
 
   Text unquoted(value);
   if (!unquoted.empty()) {
@@ -237,8 +237,8 @@ ConditionSpec HtmlQuery::ParseCondition(std::string_view condition) const {
       }
     }
   }
-  spec.value = TransformFilters(unquoted, 2);
-  return spec;
+  parsed.value = TransformFilters(unquoted, 2);
+  return parsed;
 }
 
 }  // namespace varnel

@@ -128,9 +128,9 @@ TEST(QuerySplitting, CutsNeverFallInsideTwoByteCharacters) {
   // 0x95 0x7C is one character whose trail byte is '|'; 0x95 0x5C ends in '\'.
   const Text expression = "//a[@t='\x95\x7C']/@href";
   EXPECT_EQ(kQuery.SplitAlternatives(expression).size(), 1u);
-  StepSpec spec;
-  ASSERT_TRUE(kQuery.ParseStep("//a[@t='\x95\x5C'\\2]", spec) == kQueryTrue);
-  EXPECT_EQ(spec.conditions, (std::vector<Text>{"@t='\x95\x5C'", "2"}));
+  StepSpec parsed;
+  ASSERT_TRUE(kQuery.ParseStep("//a[@t='\x95\x5C'\\2]", parsed) == kQueryTrue);
+  EXPECT_EQ(parsed.conditions, (std::vector<Text>{"@t='\x95\x5C'", "2"}));
 }
 
 TEST(QueryParseStep, Table) {
@@ -221,17 +221,17 @@ TEST(QueryParseStep, Table) {
       {"joiner ] without [", "/@a]", false},
   };
   for (const Case& c : cases) {
-    StepSpec spec;
-    const bool ok = kQuery.ParseStep(kQuery.TransformFilters(gbk(c.step), 1), spec) == kQueryTrue;
+    StepSpec parsed;
+    const bool ok = kQuery.ParseStep(kQuery.TransformFilters(gbk(c.step), 1), parsed) == kQueryTrue;
     EXPECT_EQ(ok, c.ok) << c.why;
     if (!ok || !c.ok) continue;
-    EXPECT_EQ(textToUtf8(spec.name), c.name) << c.why;
-    EXPECT_EQ(spec.axis, c.axis) << c.why;
-    EXPECT_EQ(textToUtf8(spec.predicate), c.predicate) << c.why;
-    EXPECT_EQ(testing::toUtf8(spec.conditions), c.conditions) << c.why;
-    EXPECT_EQ(spec.isAttribute == kQueryTrue, c.isAttribute) << c.why;
-    EXPECT_EQ(testing::toUtf8(spec.attributes), c.attributes) << c.why;
-    EXPECT_EQ(textToUtf8(spec.joiner), c.joiner) << c.why;
+    EXPECT_EQ(textToUtf8(parsed.name), c.name) << c.why;
+    EXPECT_EQ(parsed.axis, c.axis) << c.why;
+    EXPECT_EQ(textToUtf8(parsed.predicate), c.predicate) << c.why;
+    EXPECT_EQ(testing::toUtf8(parsed.conditions), c.conditions) << c.why;
+    EXPECT_EQ(parsed.isAttribute == kQueryTrue, c.isAttribute) << c.why;
+    EXPECT_EQ(testing::toUtf8(parsed.attributes), c.attributes) << c.why;
+    EXPECT_EQ(textToUtf8(parsed.joiner), c.joiner) << c.why;
   }
 }
 
@@ -275,15 +275,16 @@ TEST(QueryParseCondition, Table) {
       {"a value holding ( is not a keyword", "@t=a(b", "", "", "@t", "8", "a(b", ""},
   };
   for (const Case& c : cases) {
-    const ConditionSpec spec = kQuery.ParseCondition(kQuery.TransformFilters(gbk(c.condition), 1));
-    EXPECT_EQ(spec.malformed, c.malformed) << c.why;
+    const ConditionSpec parsed =
+        kQuery.ParseCondition(kQuery.TransformFilters(gbk(c.condition), 1));
+    EXPECT_EQ(parsed.malformed, c.malformed) << c.why;
     if (c.malformed) continue;
-    EXPECT_EQ(spec.keyword, c.keyword) << c.why;
-    EXPECT_EQ(textToUtf8(spec.index), c.index) << c.why;
-    EXPECT_EQ(textToUtf8(spec.name), c.name) << c.why;
-    EXPECT_EQ(spec.op, c.op) << c.why;
-    EXPECT_EQ(textToUtf8(spec.value), c.value) << c.why;
-    EXPECT_EQ(textToUtf8(spec.filters), c.filters) << c.why;
+    EXPECT_EQ(parsed.keyword, c.keyword) << c.why;
+    EXPECT_EQ(textToUtf8(parsed.index), c.index) << c.why;
+    EXPECT_EQ(textToUtf8(parsed.name), c.name) << c.why;
+    EXPECT_EQ(parsed.op, c.op) << c.why;
+    EXPECT_EQ(textToUtf8(parsed.value), c.value) << c.why;
+    EXPECT_EQ(textToUtf8(parsed.filters), c.filters) << c.why;
   }
   // A protected filter body keeps its markers and its encoding.
   const ConditionSpec re = kQuery.ParseCondition(kQuery.TransformFilters("@n{%re[\\d]re%}>1", 1));

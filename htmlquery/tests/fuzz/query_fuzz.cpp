@@ -22,10 +22,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The language on its own, over the raw expression text.
   const varnel::Text guarded = query.TransformFilters(expression, 1);
   (void)query.TransformFilters(guarded, 2);
-  varnel::StepSpec spec;
+  varnel::StepSpec parsed;
   for (const varnel::Text& step : query.SplitSteps(guarded)) {
-    if (query.ParseStep(step, spec) != varnel::kQueryTrue) continue;
-    for (const varnel::Text& condition : spec.conditions) (void)query.ParseCondition(condition);
+    if (query.ParseStep(step, parsed) != varnel::kQueryTrue) continue;
+    for (const varnel::Text& condition : parsed.conditions) (void)query.ParseCondition(condition);
   }
   varnel::Text filtered;
   query.ApplyFilters(page.substr(0, 256), guarded, filtered);
