@@ -3,7 +3,7 @@
 // crashes on an unclosed :not( or :has(), so it only ever gets selectors that
 // parse cleanly: lists of compound selectors with combinators, attributes,
 // pseudo-classes and the functions it implements. Pseudo-elements never match
-// an element and are refused too.
+// an element and are refused too, as are escapes in names.
 #include <string>
 #include <string_view>
 #include <vector>
@@ -128,7 +128,7 @@ class SelectorSyntax {
       const char c = peek();
       if (c == '#') {
         ++pos_;
-        if (!name()) return false;
+        if (!identifier(nullptr)) return false;  // "#1a" is no id selector
       } else if (c == '.') {
         ++pos_;
         if (!identifier(nullptr)) return false;
@@ -223,43 +223,21 @@ class SelectorSyntax {
     return pos_ > start;
   }
 
-  bool escape() {
-    if (peek() != '\\' || pos_ + 1 >= text_.size() || peek(1) == '\n') return false;
-    pos_ += 2;
-    return true;
-  }
-
   bool startsIdentifier() const {
     std::size_t at = pos_;
     if (at < text_.size() && text_[at] == '-') ++at;
-    if (at < text_.size() && text_[at] == '-') return true;
+    if (at < text_.size() && text_[at] == '-') return false;  // "--x": the engine cannot read it
     if (at >= text_.size()) return false;
-    return isNameStart(text_[at]) ||
-           (text_[at] == '\\' && at + 1 < text_.size() && text_[at + 1] != '\n');
+    return isNameStart(text_[at]);
   }
 
   bool identifier(std::string* out) {
     if (!startsIdentifier()) return false;
     const std::size_t start = pos_;
-    while (pos_ < text_.size()) {
-      if (isNameChar(text_[pos_]))
-        ++pos_;
-      else if (!escape())
-        break;
-    }
+    // No escapes: the engine misreads them (a leading one reads out of bounds).
+    while (pos_ < text_.size() && isNameChar(text_[pos_])) ++pos_;
     if (out) out->assign(text_.substr(start, pos_ - start));
     return true;
-  }
-
-  bool name() {
-    const std::size_t start = pos_;
-    while (pos_ < text_.size()) {
-      if (isNameChar(text_[pos_]))
-        ++pos_;
-      else if (!escape())
-        break;
-    }
-    return pos_ > start;
   }
 
   bool quotedString() {
