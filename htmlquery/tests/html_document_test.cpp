@@ -349,7 +349,11 @@ TEST(HtmlDocumentTest, InvalidSelectorsGiveTheEmptyList) {
                            "#x#",
                            "..a",
                            "a:is(b)",
-                           "a/*c*/"};
+                           "a/*c*/",
+                           "#1a",
+                           "--x",
+                           "a\\:b",
+                           "div>\\\\"};
   for (const char* selector : invalid) {
     EXPECT_EQ(page.querySelectorAll(selector).length(), 0) << selector;
     EXPECT_TRUE(page.querySelector(selector).isEmpty()) << selector;
