@@ -1,6 +1,7 @@
 // The general operations: paths, editing, typed access, copies, merging,
 // and how handles share and keep nodes alive.
 #include <gtest/gtest.h>
+#include <pthread.h>  // a thread with a small stack
 
 #include <random>
 
@@ -309,22 +310,45 @@ TEST(JsonHandles, SharingDetachAndLifetime) {
   EXPECT_EQ(JsonValue::NewFloat(3.0).GetLiteral(), "3");
 }
 
+// Runs `body` on a thread with a small stack, so that any walk recursing once
+// per level of a deep tree overflows instead of passing by luck.
+void onSmallStack(void (*body)()) {
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  pthread_attr_setstacksize(&attributes, 256 * 1024);
+  pthread_t thread;
+  ASSERT_EQ(pthread_create(
+                &thread, &attributes,
+                [](void* run) -> void* {
+                  reinterpret_cast<void (*)()>(run)();
+                  return nullptr;
+                },
+                reinterpret_cast<void*>(body)),
+            0);
+  pthread_join(thread, nullptr);
+  pthread_attr_destroy(&attributes);
+}
+
 TEST(JsonHandles, DeepTreesCostNoStack) {
-  // Built through paths, far deeper than the parser would accept.
-  constexpr int kDepth = 30000;
-  std::string path = "k";
-  for (int i = 1; i < kDepth; ++i) path += ".k";
-  JsonValue doc = load("{}");
-  ASSERT_TRUE(doc.SetInteger(path, 1));
-  JsonValue copy = doc.Copy();
-  Text text = copy.ToText();
-  EXPECT_EQ(text.size(), kDepth * std::string_view(R"({"k":})").size() + 1);
-  JsonValue nested = load("[]");
-  JsonValue at = nested;
-  for (int i = 0; i < kDepth; ++i) at = at.Item("", 0);
-  EXPECT_EQ(nested.ToText().size(), 2u * kDepth + 4);
-  doc.Clear();
-  copy.Clear();
+  onSmallStack([] {
+    // Built through paths, far deeper than the parser would accept.
+    constexpr int kDepth = 30000;
+    std::string path = "k";
+    for (int i = 1; i < kDepth; ++i) path += ".k";
+    JsonValue doc = load("{}");
+    ASSERT_TRUE(doc.SetInteger(path, 1));
+    JsonValue copy = doc.Copy();
+    EXPECT_EQ(copy.ToText().size(), kDepth * std::string_view(R"({"k":})").size() + 1);
+    EXPECT_TRUE(doc.Merge("", R"({"k":{"k":{"x":1}}})", false, true));
+    EXPECT_EQ(doc.GetInteger("k.k.x"), 1);
+    JsonValue nested = load("[]");
+    JsonValue at = nested;
+    for (int i = 0; i < kDepth; ++i) at = at.Item("", 0);
+    EXPECT_EQ(nested.ToText().size(), 2u * kDepth + 4);
+    doc.Clear();  // release walks the whole tree
+    copy.Clear();
+    nested.Clear();
+  });
 }
 
 // Random documents: write, read back, write again gives the same text.
