@@ -1,11 +1,13 @@
 // CSS selectors through modest's finder, with the guards its old snapshot
-// needs: balanced input only, results put back into document order.
+// needs: only selectors that passed our own syntax check, every parsed part
+// checked again, results put back into document order.
 #include <modest/finder/finder.h>
 #include <mycss/an_plus_b.h>
 #include <mycss/mycss.h>
 #include <mycss/selectors/init.h>
 #include <mycss/selectors/list.h>
 
+#include <string>
 #include <unordered_set>
 #include <vector>
 

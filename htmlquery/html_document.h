@@ -78,7 +78,8 @@ class HtmlDocument {
   // the document).
   HtmlNodeList all() const;
   // Descendant elements matching the CSS selector, in document order without
-  // duplicates. An invalid or empty selector gives the empty list.
+  // duplicates. An invalid or empty selector gives the empty list, and so do
+  // pseudo-elements, escapes in names and functions the engine lacks (:is).
   HtmlNodeList querySelectorAll(std::string_view selector) const;
   // querySelectorAll on a copy of this node's outerHTML parsed as a document of
   // its own: the selector sees only that copy. The list keeps the copy alive.
