@@ -88,6 +88,8 @@ class HtmlQuery {
   // --- evaluation ------------------------------------------------------------------
   // Every alternative in order; the texts of an attribute step at the end, or
   // else the outerHTML of each node reached. An empty `node` finds nothing.
+  // A step keeps at most 200 000 nodes, so that an expression such as
+  // "//*//*//*" on a deep page ends with the first of them.
   void Evaluate(std::string_view expression, const HtmlDocument& node, std::vector<Text>& texts,
                 std::vector<Text>* alternatives = nullptr, std::vector<Text>* steps = nullptr);
   // One protected step from one context node. `isText` is kQueryTrue for an
