@@ -73,6 +73,26 @@ int indexOf(HeadlessControls& controls, std::string_view combo, std::string_view
   return -1;
 }
 
+// Keeps every text written into the progress pane, in order.
+class RecordingControls : public HeadlessControls {
+ public:
+  void setPaneText(std::string_view statusBar, int pane, const Text& text) override {
+    if (statusBar == kStatusBar && pane == kProgressPane) {
+      std::lock_guard lock(mutex_);
+      progress_.push_back(text);
+    }
+    HeadlessControls::setPaneText(statusBar, pane, text);
+  }
+  std::vector<Text> progress() {
+    std::lock_guard lock(mutex_);
+    return progress_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<Text> progress_;
+};
+
 class RoutinesEndToEnd : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -153,7 +173,7 @@ class RoutinesEndToEnd : public ::testing::Test {
   }
 
   static DemoSite* site_;
-  HeadlessControls controls_;
+  RecordingControls controls_;
   fs::path root_;
   fs::path downloads_;
   std::mutex openedMutex_;
@@ -272,6 +292,14 @@ TEST_F(RoutinesEndToEnd, DownloadWritesEveryPageIntoTheBookFolder) {
     EXPECT_EQ(entry.path().extension(), ".jpg") << "no partial file is left";
   }
   EXPECT_EQ(entries, book.pageCount);
+
+  // Each page handed over is counted once, in order; the pane is cleared at the end.
+  std::vector<Text> expectedProgress;
+  for (int page = 1; page <= book.pageCount; ++page) {
+    expectedProgress.push_back(gbk("当前下载进度：" + std::to_string(page) + "/20"));
+  }
+  expectedProgress.push_back("");
+  EXPECT_EQ(controls_.progress(), expectedProgress);
 
   const int row = controls_.selectedRow(kBookList);
   EXPECT_EQ(controls_.cellText(kBookList, row, kRowStatusColumn), gbk(kRowDoneStatus));
@@ -409,7 +437,6 @@ TEST_F(RoutinesEndToEnd, WithoutASelectedRowNothingHappens) {
 
 // The window's handlers, each starting its routine on a thread of its own.
 TEST_F(RoutinesEndToEnd, HandlersRunTheUsersStory) {
-  setCatalogueOrigin(site_->origin() + "/");  // a trailing slash is the caller's to drop
   setCatalogueOrigin(site_->origin());
   launchCatalogueSync(controls_);
   EXPECT_EQ(baseUrl(), site_->origin());

@@ -3,6 +3,7 @@
 #include <httplib.h>
 
 #include <chrono>
+#include <cstdio>
 
 namespace varnel::demo {
 namespace {
@@ -52,6 +53,13 @@ void DemoSite::stop() {
   if (!thread_.joinable()) return;
   server_->stop();
   thread_.join();
+}
+
+void DemoSite::logRequests() {
+  server_->set_logger([](const httplib::Request& request, const httplib::Response& response) {
+    std::printf("%s %s %d\n", request.method.c_str(), request.path.c_str(), response.status);
+    std::fflush(stdout);
+  });
 }
 
 std::string DemoSite::origin() const {

@@ -37,6 +37,9 @@ class DemoSite {
   std::string origin() const;
   const DemoCatalogue& catalogue() const { return catalogue_; }
 
+  // Prints one line per request ("GET /path 200") on standard output.
+  void logRequests();
+
   // Serves on the calling thread until the process ends (the executable).
   // False when the address cannot be bound.
   bool serveForever(const std::string& host, int port);

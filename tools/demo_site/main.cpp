@@ -1,5 +1,6 @@
 // varnel-demo-site [--host 127.0.0.1] [--port 8080]: serves the demo catalogue
 // so the program has a site to read on a machine that cannot reach the real one.
+// Each request is logged on standard output.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -39,6 +40,7 @@ int main(int argc, char** argv) {
     }
   }
   varnel::demo::DemoSite site;
+  site.logRequests();
   std::printf("varnel-demo-site: serving http://%s:%d/\n", host.c_str(), port);
   std::fflush(stdout);
   if (!site.serveForever(host, port)) {
