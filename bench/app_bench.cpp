@@ -22,6 +22,8 @@
 
 #include "app/ini_file.h"
 
+#include "bench/side_by_side_reporter.h"
+
 namespace {
 
 constexpr int kOtherSections = 20;  // a settings file that has grown other content
@@ -87,40 +89,11 @@ BENCHMARK(qsettings_ReadDownloadPath);
 BENCHMARK(ours_SaveBothKeys);
 BENCHMARK(qsettings_SaveBothKeys);
 
-// Prints the usual table, then one line per case: ours, each peer, ratio.
-class SideBySideReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      std::string name = run.benchmark_name();
-      auto cut = name.find('_');
-      times_[name.substr(cut + 1)][name.substr(0, cut)] = run.GetAdjustedRealTime();
-    }
-  }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    for (const auto& [caseName, byImpl] : times_) {
-      auto ours = byImpl.find("ours");
-      if (ours == byImpl.end()) continue;
-      std::printf("%-18s ours %9.1f us", caseName.c_str(), ours->second / 1000);
-      for (const auto& [impl, time] : byImpl) {
-        if (impl == "ours") continue;
-        std::printf(" | %s %9.1f us (x%.2f)", impl.c_str(), time / 1000, time / ours->second);
-      }
-      std::printf("\n");
-    }
-  }
-
- private:
-  std::map<std::string, std::map<std::string, double>> times_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  SideBySideReporter reporter;
+  varnel::bench::SideBySideReporter reporter(18);
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   std::error_code ec;

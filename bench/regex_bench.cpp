@@ -16,6 +16,8 @@
 
 #include "regex/regex_object.h"
 
+#include "bench/side_by_side_reporter.h"
+
 namespace {
 
 using varnel::Text;
@@ -102,40 +104,11 @@ BENCHMARK(ours_AllNumbers);
 BENCHMARK(boost_AllNumbers);
 BENCHMARK(std_AllNumbers);
 
-// Prints the usual table, then one line per case: ours, each peer, ratio.
-class SideBySideReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      std::string name = run.benchmark_name();
-      auto cut = name.find('_');
-      times_[name.substr(cut + 1)][name.substr(0, cut)] = run.GetAdjustedRealTime();
-    }
-  }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    for (const auto& [caseName, byImpl] : times_) {
-      auto ours = byImpl.find("ours");
-      if (ours == byImpl.end()) continue;
-      std::printf("%-12s ours %10.1f us", caseName.c_str(), ours->second / 1000);
-      for (const auto& [impl, time] : byImpl) {
-        if (impl == "ours") continue;
-        std::printf(" | %s %10.1f us (x%.2f)", impl.c_str(), time / 1000, time / ours->second);
-      }
-      std::printf("\n");
-    }
-  }
-
- private:
-  std::map<std::string, std::map<std::string, double>> times_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  SideBySideReporter reporter;
+  varnel::bench::SideBySideReporter reporter(12);
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   return 0;
