@@ -23,7 +23,11 @@ JsonMemberTable::JsonMemberTable(std::int32_t bucketCount, float loadFactor) {
 }
 
 JsonMemberTable::~JsonMemberTable() {
-  clear();
+  // Only the members need undoing; zeroing arrays that go away is wasted.
+  for (JsonNode* node : order_) {
+    node->key.reset();
+    node->nextInBucket = nullptr;
+  }
   if (buckets_ != inlineBuckets_) delete[] buckets_;
 }
 
@@ -123,6 +127,11 @@ void JsonMemberTable::clear() {
     node->key.reset();
     node->nextInBucket = nullptr;
   }
+  order_.clear();
+  std::memset(buckets_, 0, sizeof(JsonNode*) * bucketCount_);
+}
+
+void JsonMemberTable::forgetMembers() {
   order_.clear();
   std::memset(buckets_, 0, sizeof(JsonNode*) * bucketCount_);
 }

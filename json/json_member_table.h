@@ -46,6 +46,9 @@ class JsonMemberTable {
   std::vector<std::u16string_view> keys() const;
   // Frees every key text and forgets every member (the nodes are not released).
   void clear();
+  // As clear, without touching the members: for an owner that has already
+  // reset their keys and may have freed them.
+  void forgetMembers();
   void sort(bool descending) { order_.sortByKey(descending); }
 
  private:

@@ -10,8 +10,8 @@
 namespace varnel {
 namespace {
 
-// Drops the container's reference on every child; children that reach zero
-// are queued on `dying` instead of being freed recursively.
+// Drops the container's reference on every child; containers that reach zero
+// are queued on `dying` instead of being freed recursively, scalars are freed.
 void releaseChildren(JsonNode* node, std::vector<JsonNode*>& dying) {
   const JsonNodeList* items = nullptr;
   if (node->type == JsonType::kObject && node->content.table) {
@@ -26,13 +26,22 @@ void releaseChildren(JsonNode* node, std::vector<JsonNode*>& dying) {
       child->key.reset();
       child->nextInBucket = nullptr;
     }
-    if (child->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) dying.push_back(child);
+    if (child->refs.fetch_sub(1, std::memory_order_acq_rel) != 1) continue;
+    // A scalar owns nothing but its texts: free it now rather than queueing
+    // most of a tree's nodes on `dying`.
+    if (child->type == JsonType::kObject || child->type == JsonType::kArray) {
+      dying.push_back(child);
+    } else {
+      delete child;
+    }
   }
 }
 
 void clearContentInto(JsonNode* node, std::vector<JsonNode*>& dying) {
   releaseChildren(node, dying);
   if (node->type == JsonType::kObject) {
+    // Some members may already be freed: the table must not visit them.
+    if (node->content.table) node->content.table->forgetMembers();
     delete node->content.table;
   } else if (node->type == JsonType::kArray) {
     delete node->content.list;
@@ -147,7 +156,7 @@ void emptyInPlace(JsonNode* node) {
   releaseChildren(node, dying);
   switch (node->type) {
     case JsonType::kObject:
-      if (node->content.table) node->content.table->clear();
+      if (node->content.table) node->content.table->forgetMembers();
       break;
     case JsonType::kArray:
       if (node->content.list) node->content.list->clear();

@@ -96,34 +96,48 @@ std::int64_t readInteger(std::u16string_view token) {
 double readFloat(std::u16string_view token) {
   std::size_t i = 0;
   while (i < token.size() && token[i] <= 32) ++i;
-  std::string number;
+  // The copy is never longer than the token plus an added '0', so numbers of
+  // usual length are gathered on the stack.
+  char local[64];
+  std::string heap;
+  char* number = local;
+  if (token.size() + 2 > sizeof local) {
+    heap.resize(token.size() + 2);
+    number = heap.data();
+  }
+  std::size_t n = 0;
   if (i < token.size() && (token[i] == u'+' || token[i] == u'-')) {
-    if (token[i] == u'-') number.push_back('-');
+    if (token[i] == u'-') number[n++] = '-';
     ++i;
   }
-  std::size_t mantissaStart = number.size();
-  for (; i < token.size() && isDigit(token[i]); ++i) number.push_back(static_cast<char>(token[i]));
+  std::size_t mantissaStart = n;
+  for (; i < token.size() && isDigit(token[i]); ++i) number[n++] = static_cast<char>(token[i]);
   if (i < token.size() && token[i] == u'.') {
-    number.push_back('.');
+    number[n++] = '.';
     for (++i; i < token.size() && isDigit(token[i]); ++i) {
-      number.push_back(static_cast<char>(token[i]));
+      number[n++] = static_cast<char>(token[i]);
     }
   }
-  if (number.size() == mantissaStart || number.substr(mantissaStart) == ".") number += '0';
+  if (n == mantissaStart || (n == mantissaStart + 1 && number[mantissaStart] == '.')) {
+    number[n++] = '0';
+  }
   bool negativeExponent = false;
   if (i < token.size() && (token[i] == u'e' || token[i] == u'E')) {
-    std::string exponent;
+    std::size_t exponentStart = n;
     ++i;
     if (i < token.size() && (token[i] == u'+' || token[i] == u'-')) {
       negativeExponent = token[i++] == u'-';
     }
+    number[n++] = 'e';
+    if (negativeExponent) number[n++] = '-';
+    std::size_t digitsStart = n;
     for (; i < token.size() && isDigit(token[i]); ++i) {
-      exponent.push_back(static_cast<char>(token[i]));
+      number[n++] = static_cast<char>(token[i]);
     }
-    if (!exponent.empty()) number += (negativeExponent ? "e-" : "e") + exponent;
+    if (n == digitsStart) n = exponentStart;  // "e" without digits is left out
   }
   double value = 0;
-  auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
+  auto [end, error] = std::from_chars(number, number + n, value);
   if (error == std::errc::result_out_of_range) {
     bool negative = number[0] == '-';
     value = negativeExponent ? 0.0 : std::numeric_limits<double>::infinity();

@@ -75,8 +75,11 @@ void appendQuoted(JsonTextBuilder& out, std::u16string_view text, bool escape) {
   } else {
     std::size_t plain = 0;  // start of the run not yet written
     for (std::size_t i = 0; i < text.size(); ++i) {
+      char16_t c = text[i];
+      // Most units need no escape; skip them before the switch.
+      if (c > 13 && c != u'"' && c != u'\\') continue;
       const char16_t* replacement = nullptr;
-      switch (text[i]) {
+      switch (c) {
         case u'"':
           replacement = u"\\\"";
           break;
