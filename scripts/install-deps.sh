@@ -7,12 +7,12 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   # libraries
   qt6-base-dev libcurl4-openssl-dev libmodest-dev libboost-regex-dev
-  libpng-dev zlib1g-dev
+  libpng-dev zlib1g-dev libqpdf-dev
   # tests
   libgtest-dev libgmock-dev libcpp-httplib-dev fonts-wqy-microhei
   # benchmarks and their peers
   libbenchmark-dev rapidjson-dev nlohmann-json3-dev libtbb-dev python3-lxml
-  aria2 curl
+  aria2 curl img2pdf qpdf
   # fuzzing
   clang libclang-rt-14-dev
 )
