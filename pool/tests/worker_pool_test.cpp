@@ -1,6 +1,8 @@
 #include "pool/worker_pool.h"
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -237,6 +239,45 @@ TEST(WorkerPool, ExtraWorkersComeOnDemandAndRetire) {
   second.open();
   ASSERT_TRUE(eventually([&] { return pool.isIdle() && pool.liveThreads() == 2; }));
   EXPECT_TRUE(pool.stop());
+}
+
+// An extra worker is started only while busy + queued exceeds the live count:
+// a job that blocks its worker is no reason for another thread. The idle
+// time-out is long, so a worker started by mistake is still there when the
+// count is read after the settling pause.
+TEST(WorkerPool, ExtraWorkersOnlyWhenJobsOutnumberLiveWorkers) {
+  struct Case {
+    const char* why;
+    int core;
+    int max;
+    int blockedJobs;
+    int expectedLive;
+  };
+  const Case cases[] = {
+      {"one job on the one core worker", 1, 3, 1, 1},
+      {"two jobs need exactly one extra", 1, 3, 2, 2},
+      {"as many jobs as core workers", 2, 4, 2, 2},
+      {"one job more than the core", 2, 4, 3, 3},
+      {"never beyond the maximum", 1, 3, 5, 3},
+  };
+  constexpr auto kSettle = std::chrono::milliseconds(testing::kSanitized ? 400 : 150);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    WorkerPool pool;
+    ASSERT_TRUE(pool.start(c.core, c.max, 600000));
+    Blocker blocker;
+    for (int i = 0; i < c.blockedJobs; ++i)
+      ASSERT_TRUE(pool.submit(Blocker::job, blocker.arg(), 0));
+    const int running = std::min(c.blockedJobs, c.max);
+    ASSERT_TRUE(eventually([&] { return pool.busyThreads() == running; }));
+    std::this_thread::sleep_for(kSettle);  // time for a wrongly woken manager to act
+    EXPECT_EQ(pool.liveThreads(), c.expectedLive);
+    EXPECT_EQ(pool.busyThreads(), running);
+    blocker.open();
+    ASSERT_TRUE(eventually([&] { return pool.isIdle(); }));
+    EXPECT_EQ(pool.liveThreads(), c.expectedLive) << "finishing jobs starts nobody";
+    EXPECT_TRUE(pool.stop());
+  }
 }
 
 TEST(WorkerPool, WaitJobDone) {
