@@ -104,6 +104,8 @@ struct RequestHeader {
 struct Response {
   CURL* curl = nullptr;  // to read the announced length on the first chunk
   Bytes body;
+  std::int64_t maxBody = 0;  // 0: no cap
+  bool tooLarge = false;
   std::vector<Text> headerLines;  // of the latest response only
 };
 
@@ -137,6 +139,12 @@ size_t onBody(char* data, size_t size, size_t count, void* user) {
       curl_easy_getinfo(response.curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
       if (announced > 0 && announced <= kMaxReservedBodyBytes)
         body.reserve(static_cast<std::size_t>(announced));
+    }
+    // A body without Content-Length escapes libcurl's own size check.
+    if (response.maxBody > 0 &&
+        body.size() + size * count > static_cast<std::uint64_t>(response.maxBody)) {
+      response.tooLarge = true;
+      return 0;
     }
     body.insert(body.end(), data, data + size * count);
     return size * count;
@@ -214,6 +222,73 @@ int onProgress(void* user, curl_off_t, curl_off_t downNow, curl_off_t, curl_off_
     return 0;
   }
   return now - watch.lastMove > watch.limit ? 1 : 0;  // non-zero aborts the transfer
+}
+
+// The opt-in limits of the page jobs; each default leaves libcurl's own.
+void setTransferLimits(CURL* curl, const WebRequestOptions& options) {
+  if (options.maxBodyBytes > 0) {
+    curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE,
+                     static_cast<curl_off_t>(options.maxBodyBytes));
+  }
+  if (options.lowSpeedBytesPerSecond > 0 && options.lowSpeedSeconds > 0) {
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT,
+                     static_cast<long>(options.lowSpeedBytesPerSecond));
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(options.lowSpeedSeconds));
+  }
+  if (options.totalTimeoutSeconds > 0) {
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT, static_cast<long>(options.totalTimeoutSeconds));
+  }
+  const long verify = options.verifyCertificates ? 1L : 0L;
+  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, verify);
+  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, options.verifyCertificates ? 2L : 0L);
+}
+
+Text hostOf(const char* url) {
+  Text host;
+  if (!url) return host;
+  CURLU* handle = curl_url();
+  if (!handle) return host;
+  char* part = nullptr;
+  if (curl_url_set(handle, CURLUPART_URL, url, 0) == CURLUE_OK &&
+      curl_url_get(handle, CURLUPART_HOST, &part, 0) == CURLUE_OK && part) {
+    host = utf8BytesToText(part);
+  }
+  curl_free(part);
+  curl_url_cleanup(handle);
+  return host;
+}
+
+WebFailure describeFailure(CURL* curl, CURLcode result, const Response& response) {
+  WebFailure failure;
+  switch (result) {
+    case CURLE_OK:
+      return failure;
+    case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_ABORTED_BY_CALLBACK:  // the stall watch
+      failure.kind = WebFailureKind::timedOut;
+      break;
+    case CURLE_FILESIZE_EXCEEDED:
+      failure.kind = WebFailureKind::tooLarge;
+      break;
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+      failure.kind = WebFailureKind::certificate;
+      break;
+    case CURLE_URL_MALFORMAT:
+    case CURLE_UNSUPPORTED_PROTOCOL:
+      failure.kind = WebFailureKind::invalidUrl;
+      break;
+    default:
+      failure.kind = response.tooLarge ? WebFailureKind::tooLarge : WebFailureKind::transport;
+  }
+  if (failure.kind == WebFailureKind::certificate) {
+    char* effective = nullptr;
+    curl_easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &effective);
+    failure.host = hostOf(effective);
+  }
+  return failure;
 }
 
 StallWatch setTimeouts(CURL* curl, int timeoutSeconds) {
@@ -305,9 +380,9 @@ Bytes exchange(CURL* curl, std::string_view url, const WebRequestOptions& option
 
   curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, options.noRedirect ? 0L : 1L);
   curl_easy_setopt(curl, CURLOPT_MAXREDIRS, kMaxRedirects);
-  // Certificate errors are ignored: untrusted issuer, wrong usage, wrong name, expired.
-  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
-  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
+  // Unless asked to verify, certificate errors are ignored: untrusted issuer,
+  // wrong usage, wrong name, expired.
+  setTransferLimits(curl, options);
 
   const Text block = buildHeaderBlock(options, method, target, addDefaults, normalise);
   std::vector<RequestHeader> headers;
@@ -360,6 +435,7 @@ Bytes exchange(CURL* curl, std::string_view url, const WebRequestOptions& option
 
   Response response;
   response.curl = curl;
+  response.maxBody = options.maxBodyBytes;
   curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, onBody);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response);
@@ -367,6 +443,7 @@ Bytes exchange(CURL* curl, std::string_view url, const WebRequestOptions& option
   curl_easy_setopt(curl, CURLOPT_HEADERDATA, &response);
 
   const CURLcode result = curl_easy_perform(curl);
+  const WebFailure failure = describeFailure(curl, result, response);
 
   Text responseHeaders;
   int status = 0;
@@ -387,6 +464,7 @@ Bytes exchange(CURL* curl, std::string_view url, const WebRequestOptions& option
 
   if (options.responseHeaders) *options.responseHeaders = responseHeaders;
   if (options.status) *options.status = status;
+  if (options.failure) *options.failure = failure;
   Text received = collectSetCookies(responseHeaders);
   if (mergeCookies && options.cookies) received = mergeCookieText(*options.cookies, received);
   if (options.receivedCookies) *options.receivedCookies = std::move(received);
@@ -416,6 +494,8 @@ void initialiseWebAccess() {
 
 Bytes webRequest(std::string_view url, const WebRequestOptions& options) {
   try {
+    // Until the exchange says otherwise, nothing came back.
+    if (options.failure) *options.failure = {.kind = WebFailureKind::transport};
     initialiseWebAccess();
     if (options.requestObject) {
       RequestObject::Impl* impl = options.requestObject->impl();

@@ -3,9 +3,11 @@
 //
 // The whole program fetches with `webRequest(url)`: a "GET" with the four
 // default headers, 15-second time-outs, certificate errors ignored, redirects
-// followed, no cookies and no proxy.
+// followed, no cookies and no proxy. Callers that need more (the page jobs)
+// opt in to certificate checks, a body cap and transfer-rate limits.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -46,6 +48,20 @@ enum WebMethod : int {
   kWebConnect = 7,
 };
 
+// Why an exchange gave nothing. `host` names the server for certificate failures.
+enum class WebFailureKind {
+  none,
+  transport,    // no connection, refused, reset, cut short, protocol error
+  timedOut,     // the connect time-out, the stall limit, the rate or total limit
+  tooLarge,     // the body passed `maxBodyBytes`
+  certificate,  // the server's certificate did not verify
+  invalidUrl,   // not an http(s) URL
+};
+struct WebFailure {
+  WebFailureKind kind = WebFailureKind::none;
+  Text host{};
+};
+
 // Everything after the URL; every field is optional. Pointers are the out and
 // in/out parameters: null means "not given" (for `cookies` that matters: no
 // "Cookie" header is sent and no jar is merged). The four `std::optional`s
@@ -79,6 +95,21 @@ struct WebRequestOptions {
   std::optional<bool> mergeCookies{};       // default true: merge `cookies` into the result
   std::optional<bool> addDefaultHeaders{};  // default true: add the defaults the block lacks
   std::optional<bool> normaliseHeaders{};   // default true: capitalise header names
+
+  // --- opt-in limits; the defaults change nothing -------------------------------
+  // true: the server's certificate and host name are checked against the system's
+  // CA store; a failed check is a failure like any other (see `failure`).
+  bool verifyCertificates = false;
+  // A body larger than this many bytes fails the exchange; 0: no cap.
+  std::int64_t maxBodyBytes = 0;
+  // Fails a transfer that moves fewer than `lowSpeedBytesPerSecond` bytes per second
+  // for `lowSpeedSeconds` seconds; either 0: no such check.
+  int lowSpeedBytesPerSecond = 0;
+  int lowSpeedSeconds = 0;
+  // Fails an exchange still running after this many seconds; 0: no total limit.
+  int totalTimeoutSeconds = 0;
+  // out: why the exchange failed (kind none when it did not).
+  WebFailure* failure = nullptr;
 };
 
 // Performs the exchange and returns the response body (for any status,
