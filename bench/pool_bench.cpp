@@ -1,18 +1,23 @@
 // Job throughput (empty jobs and 10 us jobs on 2, 4 and 8 workers) and
-// submit-to-run latency of an idle pool: WorkerPool against tbb::task_group in
-// a task_arena of the same size and against one std::thread per job. The
-// summary at the end puts each peer beside ours; the ratio is ours / peer for
-// throughput (above 1: ours is faster) and peer / ours for latency (above 1:
-// ours reacts sooner).
-#include <benchmark/benchmark.h>
-
+// submit-to-run latency of an idle 8-worker pool: WorkerPool against
+// tbb::task_group in a task_arena of the same size, with one std::thread per
+// job as a baseline.
+//
+// Each case runs in rounds, ours and then the peer back to back, and reports
+// the median of the per-round ratios: a load spike on the shared machine
+// slows one round of both rather than all of one side, so it cannot fake a
+// result either way. The ratio is ours / peer for throughput (above 1: ours
+// is faster) and peer / ours for latency (above 1: ours reacts sooner).
+//
+// Usage: pool_bench [ROUNDS] [FILTER]; FILTER picks cases whose name contains it.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
-#include <map>
+#include <cstdlib>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -27,11 +32,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+constexpr int kDefaultRounds = 15;
 constexpr int kEmptyBatch = 20000;
 constexpr int kWorkBatch = 2000;
 constexpr int kThreadPerJobBatch = 500;  // creating threads is slow; keep the batch small
 constexpr auto kJobWork = std::chrono::microseconds(10);
-constexpr int kLatencySamples = 2000;
+constexpr int kLatencySamplesPerRound = 400;
+constexpr int kLatencyWorkers = 8;
 
 std::int64_t nowNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
@@ -42,6 +49,12 @@ void spinFor(std::chrono::nanoseconds work) {
   const auto end = Clock::now() + work;
   while (Clock::now() < end) {
   }
+}
+
+double median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
 }
 
 // Counts a batch down; the thread that finishes it last wakes the submitter.
@@ -72,29 +85,26 @@ void workJob(std::intptr_t batch, std::intptr_t) {
   reinterpret_cast<Batch*>(batch)->finishOne();
 }
 
-int batchSize(bool work) { return work ? kWorkBatch : kEmptyBatch; }
+// Seconds for one batch.
+template <typename F>
+double timed(F&& body) {
+  const auto begin = Clock::now();
+  body();
+  return std::chrono::duration<double>(Clock::now() - begin).count();
+}
 
-void ours_Throughput(benchmark::State& state, bool work) {
-  const int workers = static_cast<int>(state.range(0));
-  const int jobs = batchSize(work);
-  varnel::WorkerPool pool;
-  pool.start(workers, workers);
-  for (auto _ : state) {
+double oursBatch(varnel::WorkerPool& pool, bool work, int jobs) {
+  return timed([&] {
     Batch batch(jobs);
     for (int i = 0; i < jobs; ++i) {
       pool.submit(work ? workJob : emptyJob, reinterpret_cast<std::intptr_t>(&batch), 0);
     }
     batch.wait();
-  }
-  pool.stop();
-  state.SetItemsProcessed(state.iterations() * jobs);
+  });
 }
 
-void tbb_Throughput(benchmark::State& state, bool work) {
-  const int workers = static_cast<int>(state.range(0));
-  const int jobs = batchSize(work);
-  tbb::task_arena arena(workers);
-  for (auto _ : state) {
+double tbbBatch(tbb::task_arena& arena, bool work, int jobs) {
+  return timed([&] {
     arena.execute([&] {
       tbb::task_group group;
       for (int i = 0; i < jobs; ++i) {
@@ -104,12 +114,11 @@ void tbb_Throughput(benchmark::State& state, bool work) {
       }
       group.wait();
     });
-  }
-  state.SetItemsProcessed(state.iterations() * jobs);
+  });
 }
 
-void threadPerJob_Throughput(benchmark::State& state, bool work) {
-  for (auto _ : state) {
+double threadPerJobBatch(bool work) {
+  return timed([&] {
     std::vector<std::thread> threads;
     threads.reserve(kThreadPerJobBatch);
     for (int i = 0; i < kThreadPerJobBatch; ++i) {
@@ -118,8 +127,32 @@ void threadPerJob_Throughput(benchmark::State& state, bool work) {
       });
     }
     for (auto& thread : threads) thread.join();
+  });
+}
+
+void throughputCase(bool work, int workers, int rounds) {
+  const int jobs = work ? kWorkBatch : kEmptyBatch;
+  varnel::WorkerPool pool;
+  pool.start(workers, workers);
+  tbb::task_arena arena(workers);
+  oursBatch(pool, work, jobs);  // warm both up: thread start-up is not throughput
+  tbbBatch(arena, work, jobs);
+  std::vector<double> ours, peer, ratios;
+  for (int r = 0; r < rounds; ++r) {
+    const double o = jobs / oursBatch(pool, work, jobs);
+    const double t = jobs / tbbBatch(arena, work, jobs);
+    ours.push_back(o);
+    peer.push_back(t);
+    ratios.push_back(o / t);
   }
-  state.SetItemsProcessed(state.iterations() * kThreadPerJobBatch);
+  pool.stop();
+  const double naive = kThreadPerJobBatch / threadPerJobBatch(work);
+  const auto [low, high] = std::minmax_element(ratios.begin(), ratios.end());
+  std::printf(
+      "%-22s ours %10.0f jobs/s | tbb %10.0f jobs/s | ours/tbb x%.2f (rounds x%.2f..x%.2f) | "
+      "thread-per-job %7.0f jobs/s\n",
+      (std::string(work ? "work10us/" : "empty/") + std::to_string(workers)).c_str(), median(ours),
+      median(peer), median(ratios), *low, *high, naive);
 }
 
 // --- latency: one job at a time on an idle pool --------------------------------
@@ -129,155 +162,89 @@ struct LatencySample {
   std::atomic<std::int64_t> ranNs{0};
 };
 
-void reportLatency(benchmark::State& state, std::vector<double>& samplesUs) {
-  std::sort(samplesUs.begin(), samplesUs.end());
-  if (samplesUs.empty()) return;
-  state.counters["median_us"] = samplesUs[samplesUs.size() / 2];
-  state.counters["p99_us"] = samplesUs[samplesUs.size() * 99 / 100];
-}
-
 void waitRan(const LatencySample& sample) {
   while (sample.ranNs.load(std::memory_order_acquire) == 0) std::this_thread::yield();
 }
 
-void ours_Latency(benchmark::State& state) {
+struct Percentiles {
+  double median = 0;
+  double p99 = 0;
+};
+
+Percentiles percentiles(std::vector<double> us) {
+  std::sort(us.begin(), us.end());
+  return {us[us.size() / 2], us[us.size() * 99 / 100]};
+}
+
+// Microseconds from submit to the job's first instruction, one sample per call.
+std::vector<double> sampleLatency(const std::function<void(LatencySample&)>& submit, int samples) {
+  std::vector<double> us;
+  us.reserve(samples);
+  for (int i = 0; i < samples; ++i) {
+    LatencySample sample;
+    sample.submittedNs = nowNs();
+    submit(sample);
+    waitRan(sample);
+    us.push_back((sample.ranNs - sample.submittedNs) / 1000.0);
+  }
+  return us;
+}
+
+void latencyCase(int rounds) {
   varnel::WorkerPool pool;
-  pool.start(static_cast<int>(state.range(0)));
-  std::vector<double> samplesUs;
-  for (auto _ : state) {
-    for (int i = 0; i < kLatencySamples; ++i) {
-      LatencySample sample;
-      sample.submittedNs = nowNs();
-      pool.submit(
-          [](std::intptr_t s, std::intptr_t) {
-            reinterpret_cast<LatencySample*>(s)->ranNs.store(nowNs(), std::memory_order_release);
-          },
-          reinterpret_cast<std::intptr_t>(&sample), 0);
-      waitRan(sample);
-      samplesUs.push_back((sample.ranNs - sample.submittedNs) / 1000.0);
-    }
+  pool.start(kLatencyWorkers, kLatencyWorkers);
+  tbb::task_arena arena(kLatencyWorkers);
+  const auto ours = [&](LatencySample& sample) {
+    pool.submit(
+        [](std::intptr_t s, std::intptr_t) {
+          reinterpret_cast<LatencySample*>(s)->ranNs.store(nowNs(), std::memory_order_release);
+        },
+        reinterpret_cast<std::intptr_t>(&sample), 0);
+  };
+  // enqueue: the submitting thread is not in the arena, a worker must pick it up
+  const auto tbb = [&](LatencySample& sample) {
+    arena.enqueue([&sample] { sample.ranNs.store(nowNs(), std::memory_order_release); });
+  };
+  sampleLatency(ours, kLatencySamplesPerRound);
+  sampleLatency(tbb, kLatencySamplesPerRound);
+  std::vector<double> oursAll, tbbAll, ratios;
+  for (int r = 0; r < rounds; ++r) {
+    const auto o = sampleLatency(ours, kLatencySamplesPerRound);
+    const auto t = sampleLatency(tbb, kLatencySamplesPerRound);
+    ratios.push_back(percentiles(t).median / percentiles(o).median);
+    oursAll.insert(oursAll.end(), o.begin(), o.end());
+    tbbAll.insert(tbbAll.end(), t.begin(), t.end());
   }
   pool.stop();
-  reportLatency(state, samplesUs);
+  const auto naive = percentiles(sampleLatency(
+      [](LatencySample& sample) {
+        std::thread([&sample] { sample.ranNs.store(nowNs(), std::memory_order_release); }).join();
+      },
+      kLatencySamplesPerRound));
+  const Percentiles o = percentiles(oursAll);
+  const Percentiles t = percentiles(tbbAll);
+  std::printf(
+      "latency/%-14d ours median %5.1f us p99 %6.1f us | tbb median %5.1f us p99 %6.1f us | "
+      "tbb/ours x%.2f | thread-per-job median %5.1f us\n",
+      kLatencyWorkers, o.median, o.p99, t.median, t.p99, median(ratios), naive.median);
 }
-
-void tbb_Latency(benchmark::State& state) {
-  tbb::task_arena arena(static_cast<int>(state.range(0)));
-  std::vector<double> samplesUs;
-  for (auto _ : state) {
-    for (int i = 0; i < kLatencySamples; ++i) {
-      LatencySample sample;
-      sample.submittedNs = nowNs();
-      // enqueue: the submitting thread is not in the arena, a worker must pick it up
-      arena.enqueue([&sample] { sample.ranNs.store(nowNs(), std::memory_order_release); });
-      waitRan(sample);
-      samplesUs.push_back((sample.ranNs - sample.submittedNs) / 1000.0);
-    }
-  }
-  reportLatency(state, samplesUs);
-}
-
-void threadPerJob_Latency(benchmark::State& state) {
-  std::vector<double> samplesUs;
-  for (auto _ : state) {
-    for (int i = 0; i < kLatencySamples / 4; ++i) {
-      LatencySample sample;
-      sample.submittedNs = nowNs();
-      std::thread([&sample] { sample.ranNs.store(nowNs(), std::memory_order_release); }).join();
-      samplesUs.push_back((sample.ranNs - sample.submittedNs) / 1000.0);
-    }
-  }
-  reportLatency(state, samplesUs);
-}
-
-BENCHMARK_CAPTURE(ours_Throughput, empty, false)->Arg(2)->Arg(4)->Arg(8)->UseRealTime();
-BENCHMARK_CAPTURE(tbb_Throughput, empty, false)->Arg(2)->Arg(4)->Arg(8)->UseRealTime();
-BENCHMARK_CAPTURE(threadPerJob_Throughput, empty, false)->UseRealTime();
-BENCHMARK_CAPTURE(ours_Throughput, work10us, true)->Arg(2)->Arg(4)->Arg(8)->UseRealTime();
-BENCHMARK_CAPTURE(tbb_Throughput, work10us, true)->Arg(2)->Arg(4)->Arg(8)->UseRealTime();
-BENCHMARK_CAPTURE(threadPerJob_Throughput, work10us, true)->UseRealTime();
-BENCHMARK(ours_Latency)->Arg(8)->Iterations(1)->UseRealTime();
-BENCHMARK(tbb_Latency)->Arg(8)->Iterations(1)->UseRealTime();
-BENCHMARK(threadPerJob_Latency)->Iterations(1)->UseRealTime();
-
-// Prints the usual table, then one line per case with every peer beside ours.
-class SideBySideReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      // "impl_Kind/case/workers"; the thread-per-job baseline has no worker count
-      const std::string name = run.benchmark_name();
-      const auto cut = name.find('_');
-      const std::string impl = name.substr(0, cut);
-      std::string caseName = name.substr(cut + 1);
-      if (const auto slash = caseName.find("/real_time"); slash != std::string::npos) {
-        caseName.erase(slash);
-      }
-      if (const auto slash = caseName.find("/iterations"); slash != std::string::npos) {
-        caseName.erase(slash);
-      }
-      Figures& f = figures_[caseName][impl];
-      if (auto it = run.counters.find("items_per_second"); it != run.counters.end()) {
-        f.perSecond = it->second;
-      }
-      if (auto it = run.counters.find("median_us"); it != run.counters.end())
-        f.medianUs = it->second;
-      if (auto it = run.counters.find("p99_us"); it != run.counters.end()) f.p99Us = it->second;
-      if (impl == "threadPerJob") baseline_[caseName] = f;  // one figure per workload
-    }
-  }
-
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    std::printf("\n");
-    for (const auto& [caseName, byImpl] : figures_) {
-      const auto ours = byImpl.find("ours");
-      const auto tbb = byImpl.find("tbb");
-      if (ours == byImpl.end() || tbb == byImpl.end()) continue;
-      const auto naive = baseline_.find(caseName.substr(0, caseName.rfind('/')));
-      if (ours->second.perSecond > 0) {
-        std::printf("%-28s ours %9.0f jobs/s | tbb %9.0f jobs/s (ours/tbb x%.2f)", caseName.c_str(),
-                    ours->second.perSecond, tbb->second.perSecond,
-                    ours->second.perSecond / tbb->second.perSecond);
-        if (naive != baseline_.end()) {
-          std::printf(" | thread-per-job %8.0f jobs/s (ours/that x%.1f)", naive->second.perSecond,
-                      ours->second.perSecond / naive->second.perSecond);
-        }
-      } else {
-        std::printf("%-28s ours median %6.1f us p99 %6.1f us | tbb median %6.1f us p99 %6.1f us",
-                    caseName.c_str(), ours->second.medianUs, ours->second.p99Us,
-                    tbb->second.medianUs, tbb->second.p99Us);
-        if (const auto it = byImplBaselineLatency(); it.medianUs > 0) {
-          std::printf(" | thread-per-job median %6.1f us p99 %6.1f us", it.medianUs, it.p99Us);
-        }
-      }
-      std::printf("\n");
-    }
-  }
-
- private:
-  struct Figures {
-    double perSecond = 0;
-    double medianUs = 0;
-    double p99Us = 0;
-  };
-  Figures byImplBaselineLatency() const {
-    for (const auto& [name, f] : baseline_) {
-      if (f.medianUs > 0) return f;
-    }
-    return {};
-  }
-  std::map<std::string, std::map<std::string, Figures>> figures_;
-  std::map<std::string, Figures> baseline_;
-};
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  SideBySideReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
+  const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : kDefaultRounds;
+  const std::string filter = argc > 2 ? argv[2] : "";
+  const auto wanted = [&](const std::string& name) {
+    return filter.empty() || name.find(filter) != std::string::npos;
+  };
+  std::printf("pool_bench: %d rounds per case, median of back-to-back ratios\n", rounds);
+  for (const bool work : {false, true}) {
+    for (const int workers : {2, 4, 8}) {
+      const std::string name = std::string(work ? "work10us/" : "empty/") + std::to_string(workers);
+      if (wanted(name)) throughputCase(work, workers, rounds);
+      std::fflush(stdout);
+    }
+  }
+  if (wanted("latency")) latencyCase(rounds);
   return 0;
 }
