@@ -1,0 +1,435 @@
+#include "pdf/book_pdf.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>  // access, geteuid
+
+#include <qpdf/Buffer.hh>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFObjectHandle.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFPageObjectHelper.hh>
+
+#include <atomic>
+#include <cmath>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "pdf/file_names.h"
+#include "pdf/jpeg_info.h"
+#include "pdf/tests/test_jpegs.h"
+
+namespace varnel {
+namespace {
+
+namespace fs = std::filesystem;
+using test::JpegSpec;
+using test::makeJpeg;
+using test::readFile;
+using test::writeFile;
+
+// A fresh directory per test holding the book folder; the PDF goes beside it.
+class BookPdfTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    root_ = fs::temp_directory_path() /
+            ("varnel_pdf_" + std::to_string(::getpid()) + "_" + info->name());
+    fs::remove_all(root_);
+    book_ = root_ / "人教版--数学--一年级上册";
+    fs::create_directories(book_);
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::remove_all(root_, ignored);
+  }
+
+  // Page n: a JPEG whose width is 10 + n, so the order can be read back.
+  std::string addPage(int n, JpegSpec spec = {}) {
+    spec.width = 10 + n;
+    spec.seed = static_cast<std::uint32_t>(n);
+    std::string jpeg = makeJpeg(spec);
+    writeFile(book_ / (std::to_string(n) + ".jpg"), jpeg);
+    return jpeg;
+  }
+
+  BookPdfRequest request() const {
+    BookPdfRequest r;
+    r.folder = book_.string();
+    return r;
+  }
+
+  fs::path defaultPdf() const { return root_ / (book_.filename().string() + ".pdf"); }
+
+  // Every name in `dir`: after a failure nothing new may be there, not even
+  // a temporary file.
+  static std::set<std::string> namesIn(const fs::path& dir) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir)) names.insert(entry.path().filename());
+    return names;
+  }
+
+  fs::path root_;
+  fs::path book_;
+};
+
+struct PageRead {
+  double width = 0;  // MediaBox, points
+  double height = 0;
+  QPDFObjectHandle image;
+};
+
+std::vector<PageRead> readPages(QPDF& pdf) {
+  std::vector<PageRead> pages;
+  for (auto& page : QPDFPageDocumentHelper(pdf).getAllPages()) {
+    PageRead read;
+    QPDFObjectHandle box = page.getAttribute("/MediaBox", false);
+    read.width = box.getArrayItem(2).getNumericValue() - box.getArrayItem(0).getNumericValue();
+    read.height = box.getArrayItem(3).getNumericValue() - box.getArrayItem(1).getNumericValue();
+    auto images = page.getImages();
+    if (images.size() == 1) read.image = images.begin()->second;
+    pages.push_back(read);
+  }
+  return pages;
+}
+
+std::string rawStream(QPDFObjectHandle stream) {
+  auto buffer = stream.getRawStreamData();
+  return {reinterpret_cast<const char*>(buffer->getBuffer()), buffer->getSize()};
+}
+
+TEST_F(BookPdfTest, EveryPageGoesInUnchangedInNumericOrder) {
+  constexpr int kPages = 12;  // 10, 11 and 12 sort before 2 as text
+  std::vector<std::string> jpegs;
+  for (int n = 1; n <= kPages; ++n) jpegs.push_back(addPage(n, {.height = 20 + n % 3}));
+  writeFile(book_ / "notes.txt", "not a page");
+  writeFile(book_ / "13.jpg.part", "an unfinished page");
+
+  std::vector<std::pair<int, int>> progress;
+  BookPdfRequest r = request();
+  r.title = "义务教育教科书·数学 一年级上册";
+  r.progress = [&](int done, int total) { progress.emplace_back(done, total); };
+  const BookPdfResult result = writeBookPdf(r);
+
+  ASSERT_TRUE(result.ok) << result.message;
+  EXPECT_EQ(result.path, defaultPdf().string());
+  EXPECT_EQ(result.pages, kPages);
+  EXPECT_EQ(result.reencoded, 0);
+  EXPECT_EQ(result.message, "导出PDF完成: 12 页");
+  ASSERT_EQ(progress.size(), static_cast<std::size_t>(kPages));
+  EXPECT_EQ(progress.back(), std::make_pair(kPages, kPages));
+  EXPECT_EQ(namesIn(root_), (std::set<std::string>{book_.filename(), defaultPdf().filename()}));
+
+  QPDF pdf;
+  pdf.processFile(result.path.c_str());
+  auto pages = readPages(pdf);
+  ASSERT_EQ(pages.size(), static_cast<std::size_t>(kPages));
+  for (int n = 1; n <= kPages; ++n) {
+    SCOPED_TRACE("page " + std::to_string(n));
+    PageRead& page = pages[static_cast<std::size_t>(n - 1)];
+    ASSERT_TRUE(page.image.isStream());
+    QPDFObjectHandle dict = page.image.getDict();
+    EXPECT_EQ(dict.getKey("/Width").getIntValue(), 10 + n) << "pages in numeric order";
+    EXPECT_EQ(dict.getKey("/Height").getIntValue(), 20 + n % 3);
+    EXPECT_EQ(dict.getKey("/BitsPerComponent").getIntValue(), 8);
+    EXPECT_TRUE(dict.getKey("/Filter").isNameAndEquals("/DCTDecode"));
+    EXPECT_EQ(rawStream(page.image), jpegs[static_cast<std::size_t>(n - 1)])
+        << "the file's bytes, unchanged";
+    EXPECT_NEAR(page.width / page.height, (10.0 + n) / (20 + n % 3), 1e-3);
+  }
+  QPDFObjectHandle info = pdf.getTrailer().getKey("/Info");
+  EXPECT_EQ(info.getKey("/Title").getUTF8Value(), r.title);
+  EXPECT_EQ(info.getKey("/Creator").getUTF8Value(), "Varnel下载器");
+  EXPECT_EQ(info.getKey("/Title").getStringValue().substr(0, 2), "\xFE\xFF")
+      << "UTF-16BE with a byte order mark";
+}
+
+TEST_F(BookPdfTest, ColourSpacesFollowTheComponents) {
+  struct Case {
+    const char* why;
+    JpegSpec spec;
+    const char* colourSpace;
+    bool invertedDecode;
+  };
+  const Case cases[] = {
+      {"grey", {.components = 1}, "/DeviceGray", false},
+      {"RGB", {.components = 3}, "/DeviceRGB", false},
+      {"CMYK from Adobe, stored inverted", {.components = 4}, "/DeviceCMYK", true},
+      {"CMYK without the Adobe marker",
+       {.components = 4, .adobeMarker = false},
+       "/DeviceCMYK",
+       false},
+  };
+  int n = 0;
+  for (const Case& c : cases) addPage(++n, c.spec);
+
+  const BookPdfResult result = writeBookPdf(request());
+  ASSERT_TRUE(result.ok) << result.message;
+  QPDF pdf;
+  pdf.processFile(result.path.c_str());
+  auto pages = readPages(pdf);
+  ASSERT_EQ(pages.size(), std::size(cases));
+  for (std::size_t i = 0; i < pages.size(); ++i) {
+    SCOPED_TRACE(cases[i].why);
+    QPDFObjectHandle dict = pages[i].image.getDict();
+    EXPECT_TRUE(dict.getKey("/ColorSpace").isNameAndEquals(cases[i].colourSpace));
+    QPDFObjectHandle decode = dict.getKey("/Decode");
+    if (cases[i].invertedDecode) {
+      EXPECT_EQ(decode.unparse(), "[ 1 0 1 0 1 0 1 0 ]");
+    } else {
+      EXPECT_TRUE(decode.isNull());
+    }
+  }
+}
+
+TEST_F(BookPdfTest, PageSizeIsTheImageAtItsDensity) {
+  struct Case {
+    const char* why;
+    JpegSpec spec;
+    double width, height;  // points
+  };
+  const JpegSpec inch300{
+      .width = 300, .height = 600, .densityUnit = 1, .densityX = 300, .densityY = 300};
+  auto at = [](JpegSpec spec, int unit, int x, int y) {
+    spec.densityUnit = unit;
+    spec.densityX = x;
+    spec.densityY = y;
+    return spec;
+  };
+  const Case cases[] = {
+      {"300 dpi", inch300, 72, 144},
+      {"72 dpi, the lowest believed", at(inch300, 1, 72, 72), 300, 600},
+      {"600 dpi, the highest believed", at(inch300, 1, 600, 600), 36, 72},
+      {"118 dots per cm", at(inch300, 2, 118, 118), 300 * 72 / 299.72, 600 * 72 / 299.72},
+      {"each axis at its own density", at(inch300, 1, 300, 150), 72, 288},
+      {"1200 dpi is not believed: 150", at(inch300, 1, 1200, 1200), 144, 288},
+      {"50 dpi is not believed: 150", at(inch300, 1, 50, 50), 144, 288},
+      {"one axis not believed: 150 for both", at(inch300, 1, 300, 1200), 144, 288},
+      {"no unit: 150", at(inch300, 0, 1, 1), 144, 288},
+      {"a sliver is widened to 3 points", {.width = 2, .height = 600}, 3, 900},
+      {"a strip is cut to 14400 points", {.width = 60000, .height = 8}, 14400, 1.92},
+  };
+  int n = 0;
+  for (const Case& c : cases) writeFile(book_ / (std::to_string(++n) + ".jpg"), makeJpeg(c.spec));
+  const BookPdfResult result = writeBookPdf(request());
+  ASSERT_TRUE(result.ok) << result.message;
+  QPDF pdf;
+  pdf.processFile(result.path.c_str());
+  auto pages = readPages(pdf);
+  ASSERT_EQ(pages.size(), std::size(cases));
+  for (std::size_t i = 0; i < pages.size(); ++i) {
+    SCOPED_TRACE(cases[i].why);
+    EXPECT_NEAR(pages[i].width, cases[i].width, 1e-3);
+    EXPECT_NEAR(pages[i].height, cases[i].height, 1e-3);
+  }
+}
+
+TEST_F(BookPdfTest, PagesReadersCannotShowAreReencoded) {
+  addPage(1);
+  writeFile(book_ / "2.jpg", test::pngBytes());
+  addPage(3, {.arithmetic = true});
+  const std::string replacement = makeJpeg({.width = 16, .height = 12, .components = 1});
+
+  struct Case {
+    const char* why;
+    std::function<std::optional<std::string>(const std::string&)> reencode;
+    bool ok;
+    const char* message;
+  };
+  std::vector<std::string> seen;
+  const Case cases[] = {
+      {"no re-encoder", nullptr, false, "第 2 页不是可用的JPEG图像, 未生成PDF"},
+      {"re-encoder gives up", [](const std::string&) { return std::nullopt; }, false,
+       "第 2 页无法转换为JPEG, 未生成PDF"},
+      {"re-encoder returns no JPEG", [](const std::string&) { return test::pngBytes(); }, false,
+       "第 2 页无法转换为JPEG, 未生成PDF"},
+      {"re-encoder throws",
+       [](const std::string&) -> std::optional<std::string> { throw std::runtime_error("x"); },
+       false, "第 2 页无法转换为JPEG, 未生成PDF"},
+      {"re-encoder works",
+       [&](const std::string& bytes) {
+         seen.push_back(bytes);
+         return replacement;
+       },
+       true, "导出PDF完成: 3 页, 其中 2 页重新编码为JPEG"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    BookPdfRequest r = request();
+    r.reencodeToJpeg = c.reencode;
+    const BookPdfResult result = writeBookPdf(r);
+    EXPECT_EQ(result.ok, c.ok);
+    EXPECT_EQ(result.message, c.message);
+    EXPECT_EQ(fs::exists(defaultPdf()), c.ok);
+  }
+
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0], test::pngBytes()) << "the page's own bytes go to the re-encoder";
+  QPDF pdf;
+  pdf.processFile(defaultPdf().c_str());
+  auto pages = readPages(pdf);
+  ASSERT_EQ(pages.size(), 3u);
+  EXPECT_EQ(rawStream(pages[0].image), readFile(book_ / "1.jpg"));
+  for (std::size_t i : {1u, 2u}) {
+    EXPECT_EQ(rawStream(pages[i].image), replacement);
+    EXPECT_TRUE(pages[i].image.getDict().getKey("/ColorSpace").isNameAndEquals("/DeviceGray"));
+    EXPECT_NEAR(pages[i].width / pages[i].height, 16.0 / 12, 1e-3);
+  }
+}
+
+TEST_F(BookPdfTest, NothingIsWrittenWhenPagesAreMissing) {
+  struct Case {
+    const char* why;
+    std::vector<int> present;
+    int pageCount;
+    int missing;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"page 3 of 5 absent", {1, 2, 4, 5}, 5, 1, "缺少 1 页, 未生成PDF"},
+      {"the last pages absent", {1, 2}, 5, 3, "缺少 3 页, 未生成PDF"},
+      {"counted from the folder: gaps below the highest",
+       {1, 2, 4, 7},
+       0,
+       3,
+       "缺少 3 页, 未生成PDF"},
+      {"page 1 absent", {2, 3}, 0, 1, "缺少 1 页, 未生成PDF"},
+      {"no pages at all", {}, 0, 0, "文件夹中没有页面, 未生成PDF"},
+  };
+  writeFile(defaultPdf(), "an earlier export");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    fs::remove_all(book_);
+    fs::create_directories(book_);
+    for (int n : c.present) addPage(n);
+    const auto before = namesIn(root_);
+    BookPdfRequest r = request();
+    r.pageCount = c.pageCount;
+    const BookPdfResult result = writeBookPdf(r);
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.missing, c.missing);
+    EXPECT_EQ(result.message, c.message);
+    EXPECT_EQ(namesIn(root_), before);
+    EXPECT_EQ(readFile(defaultPdf()), "an earlier export") << "replaces nothing";
+  }
+}
+
+TEST_F(BookPdfTest, AGivenPageCountIgnoresLaterFiles) {
+  for (int n = 1; n <= 4; ++n) addPage(n);
+  BookPdfRequest r = request();
+  r.pageCount = 3;
+  const BookPdfResult result = writeBookPdf(r);
+  ASSERT_TRUE(result.ok) << result.message;
+  QPDF pdf;
+  pdf.processFile(result.path.c_str());
+  EXPECT_EQ(readPages(pdf).size(), 3u);
+}
+
+TEST_F(BookPdfTest, NothingIsWrittenWhereTheFileCannotBeWritten) {
+  addPage(1);
+  addPage(2);
+  const fs::path readOnly = root_ / "read-only";
+  fs::create_directories(readOnly);
+  fs::permissions(readOnly, fs::perms::owner_read | fs::perms::owner_exec);
+  writeFile(root_ / "a-file", "x");
+
+  struct Case {
+    const char* why;
+    fs::path output;
+  };
+  std::vector<Case> cases = {
+      {"inside a plain file", root_ / "a-file" / "book.pdf"},
+      {"a directory that does not exist", root_ / "nowhere" / "book.pdf"},
+      {"a file system that takes no new files", "/proc/varnel-book.pdf"},
+  };
+  // root writes into read-only directories; the case only means something
+  // for other users.
+  if (::access(readOnly.c_str(), W_OK) != 0) {
+    cases.push_back({"a read-only directory", readOnly / "book.pdf"});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    const auto before = namesIn(root_);
+    BookPdfRequest r = request();
+    r.outputPath = c.output.string();
+    const BookPdfResult result = writeBookPdf(r);
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.message, "无法写入PDF文件, 未生成PDF");
+    EXPECT_FALSE(fs::exists(c.output));
+    EXPECT_EQ(namesIn(root_), before);
+    EXPECT_TRUE(namesIn(readOnly).empty());
+  }
+}
+
+TEST_F(BookPdfTest, ACancelOrAPageChangedMidwayLeavesTheOldFile) {
+  for (int n = 1; n <= 5; ++n) addPage(n);
+  writeFile(defaultPdf(), "an earlier export");
+  const auto before = namesIn(root_);
+
+  std::atomic<bool> cancel{false};
+  struct Case {
+    const char* why;
+    std::function<void(int, int)> progress;
+    bool cancelled;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"cancelled at page 3", [&](int done, int) { cancel = done == 3; }, true,
+       "已取消, 未生成PDF"},
+      {"cancelled after the last page was read",
+       [&](int done, int total) { cancel = done == total; }, true, "已取消, 未生成PDF"},
+      {"page 2 cut after it was checked",
+       [&](int done, int total) {
+         if (done == total) fs::resize_file(book_ / "2.jpg", 100);
+       },
+       false, "第 2 页在导出时被修改, 未生成PDF"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    cancel = false;
+    BookPdfRequest r = request();
+    r.cancel = &cancel;
+    r.progress = c.progress;
+    const BookPdfResult result = writeBookPdf(r);
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.cancelled, c.cancelled);
+    EXPECT_EQ(result.message, c.message);
+    EXPECT_EQ(namesIn(root_), before);
+    EXPECT_EQ(readFile(defaultPdf()), "an earlier export");
+  }
+}
+
+TEST_F(BookPdfTest, ALongFolderNameGivesAPdfNameThatFits) {
+  // 252 bytes: a folder the file system accepts, but not with ".pdf".
+  std::string name;
+  for (int i = 0; i < 84; ++i) name += "书";
+  book_ = root_ / name;
+  fs::create_directories(book_);
+  addPage(1);
+  const BookPdfResult result = writeBookPdf(request());
+  ASSERT_TRUE(result.ok) << result.message;
+  const std::string pdfName = fs::path(result.path).filename();
+  EXPECT_EQ(pdfName, fitFileName(name, 4) + ".pdf");
+  EXPECT_LE(pdfName.size(), kMaxFileNameBytes);
+  EXPECT_TRUE(fs::is_regular_file(result.path));
+  QPDF pdf;
+  pdf.processFile(result.path.c_str());
+  EXPECT_EQ(pdf.getTrailer().getKey("/Info").getKey("/Title").getUTF8Value(), name)
+      << "without a title the folder's name is the title";
+}
+
+TEST_F(BookPdfTest, AnExistingPdfIsReplacedWhenTheNewOneIsComplete) {
+  addPage(1);
+  writeFile(defaultPdf(), "an earlier export");
+  const BookPdfResult result = writeBookPdf(request());
+  ASSERT_TRUE(result.ok) << result.message;
+  QPDF pdf;
+  pdf.processFile(result.path.c_str());
+  EXPECT_EQ(readPages(pdf).size(), 1u);
+}
+
+}  // namespace
+}  // namespace varnel
