@@ -3,12 +3,29 @@
 #include <chrono>
 
 namespace varnel::detail {
+namespace {
+
+// About 10 us on current hardware: long enough to catch the next job of a
+// burst or of a submit-and-wait loop, short enough not to matter when idle.
+constexpr int kSpinChecks = 256;
+
+inline void cpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#elif defined(__aarch64__)
+  asm volatile("yield");
+#endif
+}
+
+}  // namespace
 
 void JobQueue::open(std::uint64_t run) {
   std::lock_guard lock(mutex_);
   records_.clear();
+  available_.store(0, std::memory_order_relaxed);
   run_ = run;
   closed_ = false;
+  closedFlag_.store(false, std::memory_order_relaxed);
 }
 
 void JobQueue::close() {
@@ -16,7 +33,9 @@ void JobQueue::close() {
   {
     std::lock_guard lock(mutex_);
     closed_ = true;
+    closedFlag_.store(true, std::memory_order_relaxed);
     dropped.swap(records_);
+    available_.store(0, std::memory_order_relaxed);
   }
   posted_.notify_all();
 }
@@ -27,29 +46,85 @@ bool JobQueue::post(const JobRecord& record, std::uint64_t run, std::atomic<int>
     std::lock_guard lock(mutex_);
     if (closed_ || run != run_) return false;
     records_.push_back(record);
+    available_.store(records_.size(), std::memory_order_relaxed);
     if (counter) counter->fetch_add(1);
-    wake = takers_ > 0;
+    // A searching taker will find the record; otherwise wake one sleeper (one
+    // that has not been handed a wake-up already).
+    wake = searching_ == 0 && sleeping_ > wakeUps_;
+    if (wake) {
+      ++wakeUps_;
+      ++searching_;
+    }
   }
   if (wake) posted_.notify_one();
   return true;
 }
 
-std::optional<JobRecord> JobQueue::take(std::optional<int> timeoutMs) {
-  std::unique_lock lock(mutex_);
-  const auto ready = [this] { return closed_ || !records_.empty(); };
-  if (!ready()) {
-    ++takers_;
-    if (timeoutMs) {
-      posted_.wait_for(lock, std::chrono::milliseconds(*timeoutMs), ready);
-    } else {
-      posted_.wait(lock, ready);
+void JobQueue::spinBeforeSleeping() {
+  for (int i = 0; i < kSpinChecks; ++i) {
+    if (available_.load(std::memory_order_relaxed) != 0 ||
+        closedFlag_.load(std::memory_order_relaxed)) {
+      return;
     }
-    --takers_;
+    cpuRelax();
   }
-  if (closed_ || records_.empty()) return std::nullopt;
-  JobRecord record = records_.front();
-  records_.pop_front();
-  return record;
+}
+
+std::optional<JobRecord> JobQueue::take(std::optional<int> timeoutMs) {
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs.value_or(0));
+  std::unique_lock lock(mutex_);
+  ++searching_;
+  bool spun = false;
+  bool timedOut = false;
+  for (;;) {
+    if (closed_) {
+      --searching_;
+      return std::nullopt;
+    }
+    if (!records_.empty()) {
+      const JobRecord record = records_.front();
+      records_.pop_front();
+      available_.store(records_.size(), std::memory_order_relaxed);
+      --searching_;
+      // More records behind this one and nobody else looking: pass the wake-up on.
+      const bool wake = !records_.empty() && searching_ == 0 && sleeping_ > wakeUps_;
+      if (wake) {
+        ++wakeUps_;
+        ++searching_;
+      }
+      lock.unlock();
+      if (wake) posted_.notify_one();
+      return record;
+    }
+    if (timedOut) {
+      --searching_;
+      return std::nullopt;
+    }
+    if (!spun && !spinning_.exchange(true, std::memory_order_acquire)) {
+      spun = true;
+      lock.unlock();
+      spinBeforeSleeping();
+      spinning_.store(false, std::memory_order_release);
+      lock.lock();
+      continue;
+    }
+
+    --searching_;
+    ++sleeping_;
+    const auto woken = [this] { return closed_ || wakeUps_ > 0; };
+    if (timeoutMs) {
+      timedOut = !posted_.wait_until(lock, deadline, woken);
+    } else {
+      posted_.wait(lock, woken);
+    }
+    --sleeping_;
+    if (wakeUps_ > 0) {
+      --wakeUps_;  // the poster counted this taker as searching already
+    } else {
+      ++searching_;
+    }
+  }
 }
 
 }  // namespace varnel::detail

@@ -1,5 +1,11 @@
-// The pool's job queue (internal): a mutex + condition-variable FIFO with a
-// timed take, opened per run and closed by the run's last worker.
+// The pool's job queue (internal): a mutex-guarded FIFO with a timed take,
+// opened per run and closed by the run's last worker.
+//
+// Waking a sleeping taker costs far more than a job, so a post wakes one only
+// when no taker is awake and looking already; a taker that finds more records
+// behind the one it took passes the wake-up on. A taker that finds the queue
+// empty spins briefly (one at a time) before it sleeps, so a steady stream of
+// small jobs and an idle pool's next job mostly need no wake-up at all.
 #pragma once
 
 #include <atomic>
@@ -38,12 +44,24 @@ class JobQueue {
   std::optional<JobRecord> take(std::optional<int> timeoutMs);
 
  private:
+  // Waits a little, without the lock, for a record or a close.
+  void spinBeforeSleeping();
+
   std::mutex mutex_;
   std::condition_variable posted_;
   std::deque<JobRecord> records_;
   std::uint64_t run_ = 0;
   bool closed_ = true;
-  int takers_ = 0;  // threads blocked in take: a post wakes one only when there is one
+  // Takers in `take` that are not asleep and have no record yet, counting
+  // those a wake-up was handed to: while there is one, a post needs no wake-up.
+  int searching_ = 0;
+  int sleeping_ = 0;  // takers blocked on posted_
+  int wakeUps_ = 0;   // handed to sleepers and not yet taken up by one
+  // Mirrors of records_.size() and closed_ for the spinning taker, which
+  // reads them without the lock.
+  std::atomic<std::size_t> available_{0};
+  std::atomic<bool> closedFlag_{true};
+  std::atomic<bool> spinning_{false};
 };
 
 }  // namespace varnel::detail

@@ -54,6 +54,9 @@ bool EventObject::pulse() {
 }
 
 bool EventObject::wait(std::optional<int> timeoutMs) {
+  // An open gate is passed by every job a pool runs; a set manual-reset event
+  // needs no lock to be seen as set (a closed event is never left set).
+  if (manualReset_ && signaled_.load(std::memory_order_acquire)) return true;
   std::unique_lock lock(mutex_);
   if (closed_) return false;
   const auto takeSignal = [this] {

@@ -51,7 +51,7 @@ class EventObject {
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   const bool manualReset_;
-  // Written only under the mutex; read without it by the fast path of `set`.
+  // Written only under the mutex; read without it by the fast paths of `set` and `wait`.
   std::atomic<bool> signaled_;
   bool closed_ = false;
   std::uint64_t closures_ = 0;  // a waiter from before a close must not outlive it
