@@ -1,13 +1,14 @@
 #include "app/ini_file.h"
 
-#include <fcntl.h>  // open
-#include <sys/stat.h>
-#include <unistd.h>  // getpid, read
+#include <fcntl.h>     // open
+#include <stdlib.h>    // mkostemp
+#include <sys/stat.h>  // fchmod, fstat
+#include <unistd.h>    // fsync, read, write
 
 #include <cerrno>
 
 #include <filesystem>
-#include <fstream>
+#include <optional>
 #include <system_error>
 
 #include "text/text.h"
@@ -124,10 +125,64 @@ class ValueFinder {
   bool inSection_ = false;
 };
 
-// The file's text as UTF-8, whatever it was written in.
+// The file's text as UTF-8. Each line is judged on its own: one stray byte in a
+// comment must not turn a UTF-8 path on another line into GBK mojibake. Code
+// page 936 never uses '\n' inside a character, so splitting first is safe.
 std::string asUtf8(std::string bytes) {
   if (isValidUtf8(bytes)) return bytes;
-  return textToUtf8(bytes);
+  std::string out;
+  out.reserve(bytes.size() + bytes.size() / 2);
+  std::string_view rest(bytes);
+  while (!rest.empty()) {
+    std::size_t nl = rest.find('\n');
+    std::string_view line = rest.substr(0, nl);
+    if (isValidUtf8(line)) {
+      out += line;
+    } else {
+      out += textToUtf8(line);
+    }
+    if (nl == std::string_view::npos) break;
+    out += '\n';
+    rest.remove_prefix(nl + 1);
+  }
+  return out;
+}
+
+// Writes `bytes` into a new file beside `target` and renames it over `target`.
+// The temporary name is unpredictable and created exclusively (mkstemp), so a
+// link planted in the directory is never followed; the data reaches the disk
+// before the rename, so a crash leaves the old file or the new one, never a
+// torn one. The file keeps the old file's permission bits, else 0644.
+bool replaceFile(const fs::path& target, std::string_view bytes, std::optional<mode_t> mode) {
+  std::string pattern = target.string() + ".XXXXXX";
+  int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+  if (fd < 0) return false;
+  bool ok = ::fchmod(fd, mode.value_or(0644)) == 0;
+  std::size_t written = 0;
+  while (ok && written < bytes.size()) {
+    ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = false;
+      break;
+    }
+    written += static_cast<std::size_t>(n);
+  }
+  if (ok) ok = ::fsync(fd) == 0;
+  if (::close(fd) != 0) ok = false;
+  if (ok) ok = ::rename(pattern.c_str(), target.c_str()) == 0;
+  if (!ok) {
+    ::unlink(pattern.c_str());
+    return false;
+  }
+  // Make the rename itself durable; a failure here loses nothing already written.
+  fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
+  int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd >= 0) {
+    ::fsync(dirFd);
+    ::close(dirFd);
+  }
+  return true;
 }
 
 }  // namespace
@@ -264,31 +319,12 @@ bool writeIniString(const std::string& path, std::string_view section, std::stri
   if (state == FileState::Unreadable) return false;  // never overwrite what we cannot read
   IniDocument doc = IniDocument::parse(asUtf8(std::move(bytes)));
   if (!doc.setValue(section, key, value)) return false;
-  std::string text = doc.serialize();
 
+  std::optional<mode_t> mode;
+  struct stat info {};
+  if (state == FileState::Read && ::stat(target.c_str(), &info) == 0) mode = info.st_mode & 07777;
   if (target.has_parent_path()) fs::create_directories(target.parent_path(), ec);
-  fs::path temp = target;
-  temp += ".tmp" + std::to_string(::getpid());
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    out.close();
-    if (!out) {
-      fs::remove(temp, ec);
-      return false;
-    }
-  }
-  if (state == FileState::Read) {
-    fs::permissions(temp, fs::status(target, ec).permissions(), ec);
-  }
-  fs::rename(temp, target, ec);
-  if (ec) {
-    std::error_code ignored;
-    fs::remove(temp, ignored);
-    return false;
-  }
-  return true;
+  return replaceFile(target, doc.serialize(), mode);
 }
 
 }  // namespace varnel

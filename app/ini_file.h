@@ -4,9 +4,11 @@
 // comment; a value is the text after the first '=', blanks trimmed, one pair of
 // matching surrounding quotes removed, read in full (no length limit).
 //
-// Files are UTF-8 (a leading BOM is kept); a file that is not valid UTF-8 is
-// read as code page 936 and written back as UTF-8. Writing replaces the file
-// through a temporary file and a rename, so a failed write leaves it as it was.
+// Files are UTF-8 (a leading BOM is kept). The encoding is decided per line: a
+// line that is not valid UTF-8 is read as code page 936; the file is written
+// back as UTF-8. Writing replaces the file through an exclusively created
+// temporary file beside it (synced, then renamed), so a failed write leaves it
+// as it was and a link planted in the directory is never written through.
 #pragma once
 
 #include <optional>
@@ -50,9 +52,10 @@ std::optional<std::string> readIniValue(const std::string& path, std::string_vie
 std::string readIniString(const std::string& path, std::string_view section, std::string_view key,
                           std::string_view fallback);
 
-// Writes one key, creating the file (and its directory) when missing. False
-// when the value cannot be stored or the file cannot be replaced; the file is
-// then unchanged.
+// Writes one key, creating the file (and its directory) when missing. A file
+// that is a symbolic link is written through (the link stays). The file keeps
+// its permission bits; a new one gets 0644. False when the value cannot be
+// stored or the file cannot be replaced; the file is then unchanged.
 bool writeIniString(const std::string& path, std::string_view section, std::string_view key,
                     std::string_view value);
 

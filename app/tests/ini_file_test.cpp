@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>  // mkdtemp
+#include <unistd.h>  // getpid
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
 #include <string>
+
+#include "text/text.h"
 
 namespace varnel {
 namespace {
@@ -170,6 +173,68 @@ TEST(IniFile, Gbk936FileIsReadAsGbkAndRewrittenAsUtf8) {
   EXPECT_EQ(readIniValue(path, "config", "DownloadPath"), "/下载");
   ASSERT_TRUE(writeIniString(path, "config", "OpenOrNot", "True"));
   EXPECT_EQ(readBytes(path), "[config]\nDownloadPath=/下载\nOpenOrNot=True\n[x]\nName=下\n");
+}
+
+TEST(IniFile, EncodingIsDecidedPerLine) {
+  struct Case {
+    const char* why;
+    std::string file;
+    std::string expectedPath;  // DownloadPath as read, UTF-8
+  } cases[] = {
+      {"a stray byte in a comment leaves the UTF-8 path alone",
+       "; note \xFF\n[config]\nDownloadPath=/home/书\n", "/home/书"},
+      {"a stray byte on a later line", "[config]\nDownloadPath=/home/书\nOther=\x80\n", "/home/书"},
+      {"a GBK path beside UTF-8 lines", "; 说明\n[config]\nDownloadPath=/\xCF\xC2\xD4\xD8\n",
+       "/下载"},
+      {"CRLF lines with a GBK comment", "; \xCF\xC2\r\n[config]\r\nDownloadPath=/书\r\n", "/书"},
+      {"BOM, then a GBK line", "\xEF\xBB\xBF[config]\nDownloadPath=/\xCF\xC2\n", "/下"},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    std::string path = dir.file("conf.ini");
+    writeBytes(path, c.file);
+    EXPECT_EQ(readIniValue(path, "config", "DownloadPath"), c.expectedPath) << c.why;
+    ASSERT_TRUE(writeIniString(path, "config", "OpenOrNot", "True")) << c.why;
+    std::string rewritten = readBytes(path);
+    EXPECT_TRUE(isValidUtf8(rewritten)) << c.why << ": written back as UTF-8";
+    EXPECT_EQ(readIniValue(path, "config", "DownloadPath"), c.expectedPath)
+        << c.why << ": survives a save";
+    EXPECT_EQ(readIniValue(path, "config", "OpenOrNot"), "True") << c.why;
+  }
+}
+
+TEST(IniFile, PlantedLinkAtATemporaryNameIsNeverFollowed) {
+  TempDir dir;
+  std::string path = dir.file("conf.ini");
+  std::string victim = dir.file("victim");
+  writeBytes(path, "[config]\nKey=old\n");
+  writeBytes(victim, "precious");
+  // Links at the names a careless writer would pick: a suffix with our process
+  // id, and the usual fixed suffixes.
+  for (const std::string& suffix : {".tmp" + std::to_string(::getpid()), std::string(".tmp"),
+                                    std::string("~"), std::string(".new")}) {
+    fs::create_symlink(victim, path + suffix);
+  }
+  ASSERT_TRUE(writeIniString(path, "config", "Key", "new"));
+  EXPECT_EQ(readBytes(victim), "precious");
+  EXPECT_FALSE(fs::is_symlink(path)) << "conf.ini was not replaced by a planted link";
+  EXPECT_EQ(readBytes(path), "[config]\nKey=new\n");
+  int entries = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir.file(""))) ++entries;
+  EXPECT_EQ(entries, 6) << "conf.ini, the victim and the four links; no temporary file left";
+}
+
+TEST(IniFile, FileModeIsKeptOrSensible) {
+  TempDir dir;
+  std::string fresh = dir.file("fresh.ini");
+  ASSERT_TRUE(writeIniString(fresh, "config", "Key", "v"));
+  EXPECT_EQ(fs::status(fresh).permissions(), fs::perms(0644)) << "a new file: 0644";
+
+  std::string kept = dir.file("kept.ini");
+  writeBytes(kept, "[config]\nKey=old\n");
+  fs::permissions(kept, fs::perms(0600));
+  ASSERT_TRUE(writeIniString(kept, "config", "Key", "new"));
+  EXPECT_EQ(fs::status(kept).permissions(), fs::perms(0600)) << "an existing file keeps its mode";
 }
 
 TEST(IniFile, FailedWriteLeavesTheFileAlone) {
