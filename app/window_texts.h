@@ -55,5 +55,7 @@ inline constexpr Geometry kPathLabelGeometry{8, 40, 80, 24};
 inline constexpr Geometry kPathEditGeometry{88, 40, 216, 24};
 inline constexpr std::string_view kChangePathCaption = "更改路径";
 inline constexpr Geometry kChangePathGeometry{304, 40, 56, 24};
+// Shown when closing the window could not write conf.ini; the file's path follows.
+inline constexpr std::string_view kSettingsSaveFailedText = "保存设置失败:无法写入 ";
 
 }  // namespace varnel

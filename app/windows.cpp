@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QPushButton>
 #include <QStatusBar>
@@ -171,7 +172,11 @@ SettingsWindow::SettingsWindow(QWidget* parent) : QDialog(parent) {
 void SettingsWindow::done(int result) {
   if (!saved_) {
     saved_ = true;
-    saveSettingsFromWindow(controls_);
+    // The user closed the window believing the settings kept: say so when they were not.
+    if (!saveSettingsFromWindow(controls_)) {
+      QString path = QDir::toNativeSeparators(QString::fromStdString(settingsFilePath()));
+      QMessageBox::warning(this, qs(kMainWindowTitle), qs(kSettingsSaveFailedText) + path);
+    }
   }
   QDialog::done(result);
 }

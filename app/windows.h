@@ -46,8 +46,9 @@ class MainWindow : public QWidget {
 };
 
 // Loads the settings when constructed and saves them once when closed, however
-// it is closed (button, Escape, accept or reject). 按钮1 asks the shell hooks'
-// folder browser for a new path.
+// it is closed (button, Escape, accept or reject); a save that fails is reported
+// in a modal warning before the window goes. 按钮1 asks the shell hooks' folder
+// browser for a new path.
 class SettingsWindow : public QDialog {
  public:
   explicit SettingsWindow(QWidget* parent = nullptr);

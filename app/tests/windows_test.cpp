@@ -3,10 +3,12 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -128,6 +130,28 @@ QString describe(Controls& c, ControlsProbe& p) {
   out << QString::number(c.currentIndex("不存在的控件"));
   return out.join(QLatin1Char('|'));
 }
+
+// Closes every message box that appears while it lives, keeping what each said.
+class MessageBoxWatcher {
+ public:
+  MessageBoxWatcher() {
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+      for (QWidget* top : QApplication::topLevelWidgets()) {
+        auto* box = qobject_cast<QMessageBox*>(top);
+        if (!box || !box->isVisible()) continue;
+        seen << box->text();
+        icons << box->icon();
+        box->done(QMessageBox::Ok);
+      }
+    });
+    timer_.start(10);
+  }
+  QStringList seen;
+  QList<QMessageBox::Icon> icons;
+
+ private:
+  QTimer timer_;
+};
 
 }  // namespace
 
@@ -374,6 +398,42 @@ class WindowsTest : public QObject {
     }
     QCOMPARE(readIniValue(settingsFile().toStdString(), "config", "DownloadPath"),
              std::optional<std::string>("/media/书库"));
+  }
+
+  void failedSaveIsShownToTheUser() {
+    // Paths that cannot be written even by root: below a regular file, and a
+    // directory where the file should be.
+    QFile blocker(settingsDir_.filePath(QStringLiteral("blocker")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    QVERIFY(QDir(settingsDir_.path()).mkpath(QStringLiteral("taken/conf.ini")));
+    struct Case {
+      const char* why;
+      QString file;
+      bool fails;
+    } cases[] = {
+        {"below a regular file", settingsDir_.filePath(QStringLiteral("blocker/conf.ini")), true},
+        {"a directory in the file's place", settingsDir_.filePath(QStringLiteral("taken/conf.ini")),
+         true},
+        {"a writable place says nothing", settingsFile(), false},
+    };
+    for (const Case& c : cases) {
+      setSettingsLocation({c.file.toStdString(), programDir()});
+      MessageBoxWatcher watcher;
+      {
+        SettingsWindow s;
+        s.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&s));
+        QTest::keyClick(&s, Qt::Key_Escape);  // returns once the warning was closed
+        QVERIFY2(!s.isVisible(), c.why);
+      }
+      if (!c.fails) {
+        QVERIFY2(watcher.seen.isEmpty(), c.why);
+        continue;
+      }
+      QCOMPARE(watcher.seen, QStringList{QStringLiteral("保存设置失败:无法写入 ") + c.file});
+      QCOMPARE(watcher.icons.value(0), QMessageBox::Warning);
+    }
   }
 
   void qtControlsFromAWorkerThreadAndFromTheGuiThread() {
