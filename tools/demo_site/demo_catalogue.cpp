@@ -2,6 +2,9 @@
 
 #include <charconv>
 #include <cstdint>
+#include <mutex>
+
+#include "tools/demo_site/page_image.h"
 
 namespace varnel::demo {
 namespace {
@@ -71,6 +74,26 @@ const std::vector<EditionPlan>& plainEditions() {
   return plans;
 }
 
+std::string listPath(std::size_t edition, std::size_t subject) {
+  return std::string(kListPrefix) + std::to_string(edition + 1) + "-" +
+         std::to_string(subject + 1) + std::string(kHtmlSuffix);
+}
+
+// splitmix64: a well-mixed hash of a few numbers.
+std::uint64_t mix(std::uint64_t x) {
+  x += 0x9E3779B97F4A7C15ull;
+  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+  x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+  return x ^ (x >> 31);
+}
+
+constexpr std::string_view kSoftNotFoundPage =
+    "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>出错了</title></head>\n"
+    "<body><h1>页面不存在</h1><p>您访问的页面已被删除或暂时无法访问。</p></body></html>\n";
+constexpr std::string_view kNotFoundPage = "<html><body><h1>404 页面不存在</h1></body></html>";
+constexpr std::string_view kServerErrorPage = "<html><body><h1>500 服务器错误</h1></body></html>";
+constexpr std::string_view kTooManyRequestsPage = "<html><body><h1>429 请求过多</h1></body></html>";
+
 constexpr std::string_view kVolumeNames[] = {"第一册", "第二册", "第三册", "第四册"};
 
 }  // namespace
@@ -89,15 +112,57 @@ bool DemoBook::hasPage(int page) const {
   for (int missing : missingPages) {
     if (missing == page) return false;
   }
-  return true;
+  return faultOn(page) != PageFault::softNotFound;
+}
+PageFault DemoBook::faultOn(int page) const {
+  for (const DemoPageFault& fault : pageFaults) {
+    if (fault.page == page) return fault.fault;
+  }
+  return PageFault::none;
+}
+std::string DemoBook::pageHref() const {
+  if (!relativeLinks) return pagePath();
+  return ".." + pagePath();
+}
+std::string DemoBook::imageBaseHref() const {
+  if (!relativeLinks) return imageBase();
+  return ".." + imageBase();
+}
+std::string DemoBook::pageCountAttribute() const {
+  return pageCountText.empty() ? std::to_string(pageCount) : pageCountText;
 }
 
-DemoCatalogue::DemoCatalogue() {
+std::string DemoSubject::href(std::string_view authority) const {
+  switch (linkForm) {
+    case LinkForm::rootRelative:
+      break;
+    case LinkForm::relative:
+      return listPath.substr(1);
+    case LinkForm::parentRelative:
+      return ".." + listPath;
+    case LinkForm::absolute:
+      return "http://" + std::string(authority) + listPath;
+  }
+  return listPath;
+}
+
+std::string longTitle(int variant) {
+  // 99 Chinese characters shared, then one that tells the two apart: 300 bytes.
+  std::string title;
+  for (int i = 0; i < 9; ++i) title += "义务教育教科书超长书名";
+  return title + (variant == 0 ? "甲" : "乙");
+}
+
+struct DemoCatalogue::ImageCache {
+  std::mutex mutex;
+  std::map<std::pair<int, int>, std::shared_ptr<const std::string>> images;
+};
+
+DemoCatalogue::DemoCatalogue() : DemoCatalogue(DemoOptions{}) {}
+
+DemoCatalogue::DemoCatalogue(const DemoOptions& options)
+    : options_(options), images_(std::make_shared<ImageCache>()) {
   int nextBookId = 1;
-  auto listPath = [](std::size_t edition, std::size_t subject) {
-    return std::string(kListPrefix) + std::to_string(edition + 1) + "-" +
-           std::to_string(subject + 1) + std::string(kHtmlSuffix);
-  };
   for (const EditionPlan& plan : plainEditions()) {
     DemoEdition edition{.name = std::string(plan.name), .subjects = {}, .plainLinks = false};
     for (const SubjectPlan& subjectPlan : plan.subjects) {
@@ -138,6 +203,89 @@ DemoCatalogue::DemoCatalogue() {
     plain.subjects.push_back(std::move(subject));
   }
   editions_.push_back(std::move(plain));
+
+  if (options_.faultCases) addFaultEditions(nextBookId);
+
+  if (options_.benchBookPages > 0) {
+    DemoEdition bench{.name = std::string(kBenchEdition), .subjects = {}, .plainLinks = false};
+    DemoSubject subject{
+        .name = std::string(kBenchSubject), .listPath = listPath(editions_.size(), 0), .books = {}};
+    subject.books.push_back({.id = nextBookId++,
+                             .title = std::string(kBenchBook),
+                             .pageCount = options_.benchBookPages});
+    bench.subjects.push_back(std::move(subject));
+    editions_.push_back(std::move(bench));
+  }
+}
+
+void DemoCatalogue::addFaultEditions(int& nextBookId) {
+  auto book = [&nextBookId](std::string_view title, int pageCount) {
+    return DemoBook{.id = nextBookId++, .title = std::string(title), .pageCount = pageCount};
+  };
+
+  DemoEdition faults{.name = std::string(kFaultEdition), .subjects = {}, .plainLinks = false};
+  const std::size_t faultIndex = editions_.size();
+  DemoSubject transfer{.name = std::string(kTransferFaultsSubject),
+                       .listPath = listPath(faultIndex, 0),
+                       .books = {},
+                       .linkForm = LinkForm::relative};
+  const std::pair<std::string_view, DemoPageFault> transferBooks[] = {
+      {kSoftNotFoundBook, {2, PageFault::softNotFound}},
+      {kCutShortBook, {2, PageFault::cutShortFirst}},
+      {kServerErrorBook, {1, PageFault::serverErrorFirst}},
+      {kTooManyRequestsBook, {1, PageFault::tooManyRequestsFirst}},
+  };
+  for (const auto& [title, fault] : transferBooks) {
+    DemoBook faulty = book(title, 3);
+    faulty.pageFaults = {fault};
+    transfer.books.push_back(std::move(faulty));
+  }
+  faults.subjects.push_back(std::move(transfer));
+
+  DemoSubject links{.name = std::string(kLinksSubject),
+                    .listPath = listPath(faultIndex, 1),
+                    .books = {},
+                    .linkForm = LinkForm::parentRelative};
+  DemoBook relative = book(kRelativeLinksBook, 3);
+  relative.relativeLinks = true;
+  links.books.push_back(std::move(relative));
+  links.books.push_back(book(longTitle(0), 2));
+  links.books.push_back(book(longTitle(1), 2));
+  DemoBook blank = book(kBlankPageCountBook, 12);
+  blank.pageCountText = " 12";
+  links.books.push_back(std::move(blank));
+  DemoBook unreadable = book(kUnreadablePageCountBook, 4);
+  unreadable.pageCountText = "约120";
+  links.books.push_back(std::move(unreadable));
+  faults.subjects.push_back(std::move(links));
+
+  DemoSubject absolute{.name = std::string(kAbsoluteLinkSubject),
+                       .listPath = listPath(faultIndex, 2),
+                       .books = {},
+                       .linkForm = LinkForm::absolute};
+  absolute.books.push_back(book(kAbsoluteLinkBook, 2));
+  faults.subjects.push_back(std::move(absolute));
+  editions_.push_back(std::move(faults));
+
+  // Names that a bare "edition.subject" key would confuse: 人教版2.0 + 数学 and
+  // 人教版2 + 0.数学 give the same key; the brackets read as an index.
+  const std::pair<std::string_view, std::vector<std::pair<std::string_view, std::string_view>>>
+      named[] = {
+          {kDottedEdition,
+           {{"数学", "二点零数学"}, {"数学.选修", "选修数学"}, {"拓展[16777215]", "拓展阅读"}}},
+          {kShortEdition, {{"0.数学", "零点数学"}}},
+      };
+  for (const auto& [editionName, subjects] : named) {
+    DemoEdition edition{.name = std::string(editionName), .subjects = {}, .plainLinks = false};
+    for (const auto& [subjectName, title] : subjects) {
+      DemoSubject subject{.name = std::string(subjectName),
+                          .listPath = listPath(editions_.size(), edition.subjects.size()),
+                          .books = {}};
+      subject.books.push_back(book(title, 2));
+      edition.subjects.push_back(std::move(subject));
+    }
+    editions_.push_back(std::move(edition));
+  }
 }
 
 const DemoEdition* DemoCatalogue::findEdition(std::string_view name) const {
@@ -157,7 +305,29 @@ const DemoSubject* DemoCatalogue::findSubject(std::string_view edition,
   return nullptr;
 }
 
-std::string DemoCatalogue::frontPage() const {
+const DemoBook* DemoCatalogue::findBook(std::string_view title) const {
+  for (const DemoEdition& edition : editions_) {
+    for (const DemoSubject& subject : edition.subjects) {
+      for (const DemoBook& book : subject.books) {
+        if (book.title == title) return &book;
+      }
+    }
+  }
+  return nullptr;
+}
+
+const DemoBook* DemoCatalogue::findBookById(int id) const {
+  for (const DemoEdition& edition : editions_) {
+    for (const DemoSubject& subject : edition.subjects) {
+      for (const DemoBook& book : subject.books) {
+        if (book.id == id) return &book;
+      }
+    }
+  }
+  return nullptr;
+}
+
+std::string DemoCatalogue::frontPage(std::string_view authority) const {
   std::string html =
       "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>演示图书目录</title></head>\n"
       "<body>\n<div id=\"cemian\">\n"
@@ -172,13 +342,14 @@ std::string DemoCatalogue::frontPage() const {
     if (edition.plainLinks) {
       html += "<li class=\"more\"><p>";
       for (const DemoSubject& subject : edition.subjects) {
-        html += "<a href=\"" + subject.listPath + "\">" + escapeHtml(subject.name) + "</a> ";
+        html += "<a href=\"" + escapeHtml(subject.href(authority)) + "\">" +
+                escapeHtml(subject.name) + "</a> ";
       }
       html += "</p></li>\n";
     } else {
       for (const DemoSubject& subject : edition.subjects) {
-        html += "<li class=\"aaaul childmenu\"><a href=\"" + subject.listPath + "\">" +
-                escapeHtml(subject.name) + "</a></li>\n";
+        html += "<li class=\"aaaul childmenu\"><a href=\"" + escapeHtml(subject.href(authority)) +
+                "\">" + escapeHtml(subject.name) + "</a></li>\n";
       }
     }
     html += "</ul></div>\n";
@@ -195,8 +366,8 @@ std::string DemoCatalogue::bookListPage(const DemoSubject& subject) const {
                      escapeHtml(subject.name) + "</div>\n<div class=\"heading\">" +
                      escapeHtml(subject.name) + "</div>\n<div class=\"books\">\n";
   for (const DemoBook& book : subject.books) {
-    html += "<div class=\"book\" url=\"" + book.pagePath() + "\" nname=\"" +
-            escapeHtml(book.title) + "\" pagecount=\"" + std::to_string(book.pageCount) +
+    html += "<div class=\"book\" url=\"" + book.pageHref() + "\" nname=\"" +
+            escapeHtml(book.title) + "\" pagecount=\"" + escapeHtml(book.pageCountAttribute()) +
             "\"><img src=\"" + book.imagePath(1) + "\"><p>" + escapeHtml(book.title) +
             "</p></div>\n";
   }
@@ -209,66 +380,92 @@ std::string DemoCatalogue::bookPage(const DemoBook& book) const {
                      escapeHtml(book.title) + "</title>\n<script>\n";
   // A stale assignment first: only the name with two h is the real one.
   html += "window.basepath = \"/old" + book.imageBase() + "\";\n";
-  if (book.hasBasePath) html += "window.basepathh = \"" + book.imageBase() + "\";\n";
+  if (book.hasBasePath) html += "window.basepathh = \"" + book.imageBaseHref() + "\";\n";
   html += "</script></head>\n<body><h1>" + escapeHtml(book.title) + "</h1><p>共" +
           std::to_string(book.pageCount) + "页</p></body></html>\n";
   return html;
 }
 
 std::string DemoCatalogue::pageImage(const DemoBook& book, int page) const {
-  std::string bytes = {'\xFF', '\xD8', '\xFF', '\xE0', '\x00', '\x10', 'J', 'F', 'I', 'F', '\x00'};
-  const std::string label =
-      "varnel demo book " + std::to_string(book.id) + " page " + std::to_string(page);
-  bytes += label;
-  // Pseudo-random filler, seeded by book and page.
-  std::uint32_t state =
-      static_cast<std::uint32_t>(book.id) * 7919u + static_cast<std::uint32_t>(page);
-  const int filler = 200 + (book.id * 31 + page * 17) % 300;
-  for (int i = 0; i < filler; ++i) {
-    state = state * 1664525u + 1013904223u;
-    bytes += static_cast<char>(state >> 24);
+  const std::pair<int, int> key{book.id, page};
+  {
+    std::lock_guard lock(images_->mutex);
+    auto found = images_->images.find(key);
+    if (found != images_->images.end()) return *found->second;
   }
-  bytes += '\xFF';
-  bytes += '\xD9';
-  return bytes;
+  // Drawn outside the lock so pages are drawn side by side; should two threads
+  // draw the same page, both drew the same bytes and the first one is kept.
+  auto drawn = std::make_shared<const std::string>(
+      drawPageImage({.width = options_.imageWidth,
+                     .height = options_.imageHeight,
+                     .title = book.title,
+                     .page = page,
+                     .seed = static_cast<std::uint32_t>(book.id)}));
+  std::lock_guard lock(images_->mutex);
+  return *images_->images.emplace(key, std::move(drawn)).first->second;
+}
+
+bool DemoCatalogue::failsFirstRequest(const DemoBook& book, int page) const {
+  if (options_.failRate <= 0) return false;
+  const std::uint64_t hash =
+      mix((static_cast<std::uint64_t>(options_.seed) << 32) ^
+          mix((static_cast<std::uint64_t>(book.id) << 24) ^ static_cast<std::uint64_t>(page)));
+  // The top 53 bits as a fraction in [0, 1).
+  return static_cast<double>(hash >> 11) * 0x1.0p-53 < options_.failRate;
 }
 
 DemoResponse DemoCatalogue::respond(std::string_view path) const {
-  auto html = [](std::string body) {
+  return respond(DemoRequest{.path = path});
+}
+
+DemoResponse DemoCatalogue::respond(const DemoRequest& request) const {
+  const std::string_view path = request.path;
+  auto html = [](int status, std::string_view body) {
     return DemoResponse{
-        .status = 200, .contentType = std::string(kHtmlContentType), .body = std::move(body)};
+        .status = status, .contentType = std::string(kHtmlContentType), .body = std::string(body)};
   };
-  if (path == "/") return html(frontPage());
+  if (path == "/") return html(200, frontPage(request.authority));
   for (const DemoEdition& edition : editions_) {
     for (const DemoSubject& subject : edition.subjects) {
-      if (path == subject.listPath) return html(bookListPage(subject));
+      if (path == subject.listPath) return html(200, bookListPage(subject));
       for (const DemoBook& book : subject.books) {
-        if (path == book.pagePath()) return html(bookPage(book));
+        if (path == book.pagePath()) return html(200, bookPage(book));
       }
     }
   }
-  if (path.substr(0, kFilesPrefix.size()) == kFilesPrefix) {
-    std::string_view rest = path.substr(kFilesPrefix.size());
-    std::size_t slash = rest.find('/');
-    if (slash != std::string_view::npos) {
-      std::optional<int> id = parseNumber(rest.substr(0, slash));
-      std::optional<int> page = numberBetween(rest.substr(slash), "/", kImageSuffix);
-      for (const DemoEdition& edition : editions_) {
-        for (const DemoSubject& subject : edition.subjects) {
-          for (const DemoBook& book : subject.books) {
-            if (id && page && book.id == *id && book.hasPage(*page)) {
-              return {.status = 200,
-                      .contentType = std::string(kImageContentType),
-                      .body = pageImage(book, *page)};
-            }
-          }
-        }
-      }
+  if (path.substr(0, kFilesPrefix.size()) != kFilesPrefix) return html(404, kNotFoundPage);
+  const std::string_view rest = path.substr(kFilesPrefix.size());
+  const std::size_t slash = rest.find('/');
+  if (slash == std::string_view::npos) return html(404, kNotFoundPage);
+  const std::optional<int> id = parseNumber(rest.substr(0, slash));
+  const std::optional<int> page = numberBetween(rest.substr(slash), "/", kImageSuffix);
+  const DemoBook* book = id ? findBookById(*id) : nullptr;
+  if (!book || !page || *page < 1 || *page > book->pageCount) return html(404, kNotFoundPage);
+  for (int missing : book->missingPages) {
+    if (missing == *page) return html(404, kNotFoundPage);
+  }
+
+  const PageFault fault = book->faultOn(*page);
+  if (fault == PageFault::softNotFound) return html(200, kSoftNotFoundPage);
+  if (request.firstRequest) {
+    if (fault == PageFault::serverErrorFirst || failsFirstRequest(*book, *page)) {
+      return html(500, kServerErrorPage);
+    }
+    if (fault == PageFault::tooManyRequestsFirst) {
+      DemoResponse busy = html(429, kTooManyRequestsPage);
+      busy.headers.emplace_back("Retry-After", "1");
+      return busy;
     }
   }
-  return {.status = 404,
-          .contentType = std::string(kHtmlContentType),
-          .body = "<html><body><h1>404 页面不存在</h1></body></html>"};
+  DemoResponse image{.status = 200,
+                     .contentType = std::string(kImageContentType),
+                     .body = pageImage(*book, *page)};
+  if (image.body.empty()) return html(500, kServerErrorPage);  // the JPEG writer failed
+  if (request.firstRequest && fault == PageFault::cutShortFirst) {
+    image.body.resize(image.body.size() / 2);
+    image.withoutLength = true;
+  }
+  return image;
 }
 
 }  // namespace varnel::demo

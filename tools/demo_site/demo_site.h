@@ -3,7 +3,10 @@
 // tests, which start it in-process on 127.0.0.1 port 0.
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -15,20 +18,20 @@ class Server;
 
 namespace varnel::demo {
 
-inline constexpr int kDefaultDemoPort = 8080;
-inline constexpr const char* kDefaultDemoHost = "127.0.0.1";
-
 class DemoSite {
  public:
   DemoSite();
+  explicit DemoSite(const DemoOptions& options);
   // Stops the server if it runs.
   ~DemoSite();
   DemoSite(const DemoSite&) = delete;
   DemoSite& operator=(const DemoSite&) = delete;
 
-  // Binds host:port (0: a free port) and serves on a thread of its own until
-  // stop(). False when the address cannot be bound or the site already runs.
-  bool start(const std::string& host = kDefaultDemoHost, int port = 0);
+  // Binds the options' host and port (port 0: a free one) and serves on a
+  // thread of its own until stop(). False when the address cannot be bound or
+  // the site already runs.
+  bool start();
+  bool start(const std::string& host, int port = 0);
   // Returns once the serving thread has ended; nothing when not started.
   void stop();
 
@@ -37,21 +40,31 @@ class DemoSite {
   std::string origin() const;
   const DemoCatalogue& catalogue() const { return catalogue_; }
 
+  // Every path answers its first-request fault again (see demo_catalogue.h).
+  void resetFaults();
+
   // Prints one line per request ("GET /path 200") on standard output.
   void logRequests();
 
-  // Serves on the calling thread until the process ends (the executable).
-  // False when the address cannot be bound.
+  // Binds the options' host and port, calls `bound` with the port (the one
+  // chosen when the options say 0), then serves on the calling thread until
+  // the process ends (the executable). False when the address cannot be bound.
+  bool serveForever(const std::function<void(int port)>& bound = {});
   bool serveForever(const std::string& host, int port);
 
  private:
   void installHandler();
+  bool bind(const std::string& host, int port);
+  // True the first time a path is asked for since start or resetFaults().
+  bool firstRequestOf(const std::string& path);
 
   DemoCatalogue catalogue_;
   std::unique_ptr<httplib::Server> server_;
   std::thread thread_;
   std::string host_;
   int port_ = 0;
+  std::mutex requestedMutex_;
+  std::set<std::string> requested_;
 };
 
 }  // namespace varnel::demo

@@ -1,0 +1,168 @@
+#include "tools/demo_site/page_image.h"
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QColor>
+#include <QCoreApplication>
+#include <QFont>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QImage>
+#include <QImageWriter>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPen>
+#include <QRect>
+#include <QString>
+#include <algorithm>
+#include <array>
+
+namespace varnel::demo {
+namespace {
+
+constexpr int kJpegQuality = 80;
+const char* const kFontFamily = "WenQuanYi Micro Hei";
+
+// A small generator of our own: std:: distributions differ between library
+// versions, and the bytes must not.
+class Pcg {
+ public:
+  explicit Pcg(std::uint64_t seed)
+      : state_(seed * 6364136223846793005ull + 1442695040888963407ull) {}
+  std::uint32_t next() {
+    state_ = state_ * 6364136223846793005ull + 1442695040888963407ull;
+    const auto xorshifted = static_cast<std::uint32_t>(((state_ >> 18u) ^ state_) >> 27u);
+    const auto rot = static_cast<std::uint32_t>(state_ >> 59u);
+    return (xorshifted >> rot) | (xorshifted << ((32u - rot) & 31u));
+  }
+  // In [low, high]; high >= low.
+  int between(int low, int high) {
+    return low + static_cast<int>(next() % static_cast<std::uint32_t>(high - low + 1));
+  }
+
+ private:
+  std::uint64_t state_;
+};
+
+// Digits as 3x5 cells, row by row, for the page number drawn without a font.
+constexpr std::array<const char*, 10> kDigitCells = {
+    "111101101101111", "010110010010111", "111001111100111", "111001111001111", "101101111001001",
+    "111100111001111", "111100111101111", "111001001001001", "111101111101111", "111101111001111"};
+
+void drawBlockNumber(QPainter& painter, int number, QRect box) {
+  const QString digits = QString::number(number);
+  const int cell =
+      std::max(1, std::min(box.height() / 5, box.width() / std::max<int>(1, 4 * digits.size())));
+  int x = box.right() - (4 * digits.size() - 1) * cell;
+  for (QChar digit : digits) {
+    const char* cells = kDigitCells[static_cast<std::size_t>(digit.digitValue())];
+    for (int i = 0; i < 15; ++i) {
+      if (cells[i] == '1') {
+        painter.fillRect(x + (i % 3) * cell, box.top() + (i / 3) * cell, cell, cell,
+                         QColor(150, 40, 40));
+      }
+    }
+    x += 4 * cell;
+  }
+}
+
+bool fontsAvailable() {
+  // Qt's font database belongs to the GUI application; without one, drawing
+  // text warns and may crash.
+  return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr;
+}
+
+// Shrinks the font until the text fits the box, wrapped.
+void drawFittedText(QPainter& painter, const QString& text, QRect box, int pixelSize) {
+  QFont font(kFontFamily);
+  for (; pixelSize > 6; pixelSize = pixelSize * 9 / 10) {
+    font.setPixelSize(pixelSize);
+    const QRect needed =
+        QFontMetrics(font).boundingRect(box, Qt::TextWordWrap | Qt::AlignCenter, text);
+    if (needed.height() <= box.height() && needed.width() <= box.width()) break;
+  }
+  font.setPixelSize(std::max(pixelSize, 6));
+  painter.setFont(font);
+  painter.drawText(box, Qt::TextWordWrap | Qt::AlignCenter, text);
+}
+
+}  // namespace
+
+std::string drawPageImage(const PageImageSpec& spec) {
+  const int w = std::max(spec.width, 8);
+  const int h = std::max(spec.height, 8);
+  Pcg random(static_cast<std::uint64_t>(spec.seed) * 100003u +
+             static_cast<std::uint64_t>(spec.page));
+  QImage image(w, h, QImage::Format_RGB32);
+
+  // Paper with a faint grain.
+  for (int y = 0; y < h; ++y) {
+    auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+    for (int x = 0; x < w; ++x) {
+      const int grain = static_cast<int>(random.next() % 3u);
+      line[x] = qRgb(250 - grain, 247 - grain, 238 - grain);
+    }
+  }
+
+  QPainter painter(&image);
+  painter.setRenderHint(QPainter::Antialiasing);
+  const int margin = w / 12;
+  const int lineHeight = std::max(2, h / 22);
+  const int bodyTop = h / 7;
+  const int bodyBottom = h - h / 8;
+  const int figureTop = h * 45 / 100;
+  const int figureBottom = h * 68 / 100;
+
+  // A figure: a soft gradient with a few outlined shapes.
+  QLinearGradient gradient(0, figureTop, w, figureBottom);
+  gradient.setColorAt(0, QColor(200, 220, 240));
+  gradient.setColorAt(1, QColor(240, 210, 190));
+  const QRect figure(margin, figureTop, w - 2 * margin, figureBottom - figureTop);
+  painter.fillRect(figure, gradient);
+  painter.setClipRect(figure);
+  painter.setPen(QPen(QColor(80, 90, 160), std::max(1, w / 200)));
+  painter.setBrush(Qt::NoBrush);
+  const int shapeRadius = std::max(2, w / 8);
+  for (int i = 0; i < 5; ++i) {
+    const QPoint centre(random.between(margin, std::max(margin, w - margin)),
+                        random.between(figureTop, std::max(figureTop, figureBottom)));
+    painter.drawEllipse(centre, random.between(1, shapeRadius), random.between(1, shapeRadius));
+  }
+  painter.setClipping(false);
+
+  // Lines of "words" above and below the figure.
+  const int longestWord = std::max(2, w * 200 / 1240);
+  for (int y = bodyTop; y + lineHeight < bodyBottom; y += lineHeight) {
+    if (y + lineHeight > figureTop && y < figureBottom) continue;
+    int x = margin;
+    for (;;) {
+      const int word = random.between(longestWord / 3, longestWord);
+      if (x + word > w - margin) break;
+      painter.fillRect(x, y, word, lineHeight * 2 / 5, QColor(110, 105, 100));
+      x += word + lineHeight / 3;
+    }
+  }
+
+  // The page number without a font, top right, so every page differs visibly.
+  drawBlockNumber(painter, spec.page, QRect(w - margin - w / 4, h / 50, w / 4, h / 20));
+
+  if (fontsAvailable()) {
+    painter.setPen(Qt::black);
+    drawFittedText(painter,
+                   QString::fromUtf8(spec.title.data(), static_cast<int>(spec.title.size())),
+                   QRect(margin, h / 50 + h / 20, w - 2 * margin, h / 14), h / 25);
+    drawFittedText(painter, QStringLiteral("第 %1 页").arg(spec.page),
+                   QRect(margin, h - h / 10, w - 2 * margin, h / 20), h / 40);
+  }
+  painter.end();
+
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  QImageWriter writer(&buffer, "jpeg");
+  writer.setQuality(kJpegQuality);  // baseline: neither progressive nor optimised
+  if (!writer.write(image)) return {};
+  return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+}  // namespace varnel::demo
