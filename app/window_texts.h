@@ -23,7 +23,8 @@ inline constexpr Geometry kPictureBoxGeometry{352, 17, 136, 40};
 inline constexpr Geometry kSignatureLabelGeometry{89, 22, 59, 24};  // inside the picture box
 inline constexpr std::string_view kSignatureText = "Varnel";
 inline constexpr std::string_view kSignatureFont = "Tekton Pro Ext";
-inline constexpr int kSignaturePixelSize = 14;
+inline constexpr int kSignaturePixelSize = 14;  // shrunk, not cut, when a stand-in font runs wider
+inline constexpr int kMinSignaturePixelSize = 6;
 inline constexpr Geometry kBookListGeometry{8, 72, 488, 232};
 inline constexpr int kStatusBarHeight = 20;
 

@@ -6,6 +6,8 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
+#include <QFont>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QImage>
 #include <QLabel>
@@ -38,12 +40,29 @@ void run(const std::function<void()>& handler) {
   if (handler) handler();
 }
 
-QPixmap bannerPixmap() {
+// The whole banner, scaled smoothly to the box once (a label left to scale or
+// clip it showed only its left half on some displays), sharp at the screen's
+// pixel ratio.
+QPixmap bannerPixmap(QSize box, qreal pixelRatio) {
   RgbaImage image = decodePng(bannerPngBytes());
   if (image.empty()) return {};
   QImage view(image.pixels.data(), image.width, image.height, image.width * 4,
               QImage::Format_RGBA8888);
-  return QPixmap::fromImage(view.copy());
+  QPixmap scaled = QPixmap::fromImage(
+      view.scaled(box * pixelRatio, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+  scaled.setDevicePixelRatio(pixelRatio);
+  return scaled;
+}
+
+// The largest pixel size, up to the font's own, at which `text` fits `box`: the
+// signature's font is rarely installed and a stand-in may run wider.
+QFont fittedFont(QFont font, const QString& text, QSize box) {
+  for (int size = font.pixelSize(); size > kMinSignaturePixelSize; --size) {
+    font.setPixelSize(size);
+    QFontMetrics metrics(font);
+    if (metrics.horizontalAdvance(text) <= box.width() && metrics.height() <= box.height()) break;
+  }
+  return font;
 }
 
 }  // namespace
@@ -68,14 +87,17 @@ MainWindow::MainWindow(MainWindowHandlers handlers, QWidget* parent)
 
   auto* picture = new QLabel(this);
   place(picture, kPictureBox, kPictureBoxGeometry);
-  picture->setScaledContents(true);
-  picture->setPixmap(bannerPixmap());
+  picture->setPixmap(bannerPixmap(picture->size(), picture->devicePixelRatioF()));
+  // The signature's place reaches past the picture box; only the part inside shows.
   auto* signature = new QLabel(qs(kSignatureText), picture);
   place(signature, kSignatureLabel, kSignatureLabelGeometry);
+  signature->setGeometry(signature->geometry() & picture->rect());
+  signature->setContentsMargins(0, 0, 0, 0);
+  signature->setIndent(0);
   QFont font(qs(kSignatureFont));
   font.setPixelSize(kSignaturePixelSize);
   font.setBold(true);
-  signature->setFont(font);
+  signature->setFont(fittedFont(font, signature->text(), signature->contentsRect().size()));
   signature->setStyleSheet(QStringLiteral("color: white; background: transparent;"));
 
   auto* list = new QTreeWidget(this);
@@ -84,11 +106,14 @@ MainWindow::MainWindow(MainWindowHandlers handlers, QWidget* parent)
   QStringList headings;
   for (const ColumnSpec& column : kBookListColumns) headings << qs(column.heading);
   list->setHeaderLabels(headings);
+  // Before any section is sized: turned off later, Qt keeps the stretched
+  // length and moves the last column right by the hidden column's minimum
+  // width, leaving a blank band (and a hole in the row highlight).
+  list->header()->setStretchLastSection(false);
   for (int i = 0; i < static_cast<int>(kBookListColumns.size()); ++i) {
     list->setColumnWidth(i, kBookListColumns[static_cast<std::size_t>(i)].width);
   }
   list->setColumnHidden(kHiddenUrlColumn, true);
-  list->header()->setStretchLastSection(false);
   list->setRootIsDecorated(false);
   list->setUniformRowHeights(true);
   list->setAllColumnsShowFocus(true);
