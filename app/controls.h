@@ -28,6 +28,7 @@ inline constexpr std::string_view kStatusBar = "状态条1";
 inline constexpr std::string_view kRowMenu = "鼠标右键";
 inline constexpr std::string_view kDownloadItemMenu = "下载此项";
 inline constexpr std::string_view kOpenFolderMenu = "在文件夹中打开";
+inline constexpr std::string_view kExportPdfMenu = "导出PDF";
 inline constexpr std::string_view kSettingsMenu = "下载配置";
 // SettingsWindow
 inline constexpr std::string_view kOpenCheckBox = "选择框_open";

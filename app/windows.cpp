@@ -147,11 +147,21 @@ MainWindow::MainWindow(MainWindowHandlers handlers, QWidget* parent)
   download->setEnabled(false);  // until a book list has been fetched
   QAction* openFolder = rowMenu_->addAction(qs(kOpenFolderMenu));
   openFolder->setObjectName(qs(kOpenFolderMenu));
+  QAction* exportPdf = rowMenu_->addAction(qs(kExportPdfMenu));
+  exportPdf->setObjectName(qs(kExportPdfMenu));
+  // There is a book to export exactly when there is one to download and open.
+  auto followTheOthers = [download, openFolder, exportPdf] {
+    exportPdf->setEnabled(download->isEnabled() && openFolder->isEnabled());
+  };
+  followTheOthers();
+  connect(download, &QAction::enabledChanged, this, followTheOthers);
+  connect(openFolder, &QAction::enabledChanged, this, followTheOthers);
   rowMenu_->addSeparator();
   QAction* settings = rowMenu_->addAction(qs(kSettingsMenu));
   settings->setObjectName(qs(kSettingsMenu));
   connect(download, &QAction::triggered, this, [this] { run(handlers_.downloadItem); });
   connect(openFolder, &QAction::triggered, this, [this] { run(handlers_.openBookFolder); });
+  connect(exportPdf, &QAction::triggered, this, [this] { run(handlers_.exportPdf); });
   connect(settings, &QAction::triggered, this, [this] { showSettingsWindow(); });
 }
 

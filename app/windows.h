@@ -23,13 +23,16 @@ struct MainWindowHandlers {
   std::function<void()> subjectSelected;  // the user chose an item of 组合框_学科分类
   std::function<void()> downloadItem;     // menu "下载此项"
   std::function<void()> openBookFolder;   // menu "在文件夹中打开"
+  std::function<void()> exportPdf;        // menu "导出PDF"
 };
 
 class MainWindow : public QWidget {
  public:
   explicit MainWindow(MainWindowHandlers handlers, QWidget* parent = nullptr);
 
-  // The pop-up menu, the children of the hidden menu "鼠标右键".
+  // The pop-up menu, the children of the hidden menu "鼠标右键". "导出PDF"
+  // follows the two items before it: enabled while both are, so it starts
+  // disabled and is enabled with "下载此项" (it can still be set on its own).
   QMenu* rowMenu() const { return rowMenu_; }
   // Pops the menu up at a global position; the chosen item runs its handler.
   void showRowMenu(const QPoint& globalPos);

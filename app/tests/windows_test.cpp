@@ -48,7 +48,7 @@ T* child(QWidget* root, std::string_view name) {
 }
 
 struct Calls {
-  int created = 0, edition = 0, subject = 0, download = 0, openFolder = 0;
+  int created = 0, edition = 0, subject = 0, download = 0, openFolder = 0, exportPdf = 0;
 };
 
 MainWindowHandlers countingHandlers(Calls& calls) {
@@ -58,6 +58,7 @@ MainWindowHandlers countingHandlers(Calls& calls) {
       .subjectSelected = [&calls] { ++calls.subject; },
       .downloadItem = [&calls] { ++calls.download; },
       .openBookFolder = [&calls] { ++calls.openFolder; },
+      .exportPdf = [&calls] { ++calls.exportPdf; },
   };
 }
 
@@ -218,13 +219,16 @@ class WindowsTest : public QObject {
     QVERIFY(panes[2]->text().isEmpty());
 
     QList<QAction*> items = w.rowMenu()->actions();
-    QCOMPARE(items.size(), 4);
+    QCOMPARE(items.size(), 5);
     QCOMPARE(items[0]->text(), QStringLiteral("下载此项"));
     QVERIFY(!items[0]->isEnabled());
     QCOMPARE(items[1]->text(), QStringLiteral("在文件夹中打开"));
     QVERIFY(items[1]->isEnabled());
-    QVERIFY(items[2]->isSeparator());
-    QCOMPARE(items[3]->text(), QStringLiteral("下载配置"));
+    QCOMPARE(items[2]->text(), QStringLiteral("导出PDF"));
+    QCOMPARE(items[2]->objectName(), QStringLiteral("导出PDF"));
+    QVERIFY(!items[2]->isEnabled());  // no book list yet
+    QVERIFY(items[3]->isSeparator());
+    QCOMPARE(items[4]->text(), QStringLiteral("下载配置"));
     QCOMPARE(w.rowMenu()->objectName(), QStringLiteral("鼠标右键"));
 
     w.show();
@@ -397,6 +401,43 @@ class WindowsTest : public QObject {
     QTest::mouseClick(w.rowMenu(), Qt::LeftButton, {},
                       w.rowMenu()->actionGeometry(download).center());
     QTRY_COMPARE(calls.download, 1);
+  }
+
+  void exportPdfFollowsTheOtherTwoAndRunsItsHandler() {
+    Calls calls;
+    MainWindow w(countingHandlers(calls));
+    QtControls controls(&w);
+    struct Step {
+      const char* why;
+      std::string_view item;
+      bool enable;
+      bool exportEnabled;
+    } steps[] = {
+        {"a book list arrived", kDownloadItemMenu, true, true},
+        {"open-folder greyed", kOpenFolderMenu, false, false},
+        {"open-folder back", kOpenFolderMenu, true, true},
+        {"download greyed", kDownloadItemMenu, false, false},
+        {"download back", kDownloadItemMenu, true, true},
+        {"the export on its own", kExportPdfMenu, false, false},
+        {"the settings item is not one of the two", kSettingsMenu, false, false},
+    };
+    for (const Step& step : steps) {
+      controls.setMenuItemEnabled(step.item, step.enable);
+      QVERIFY2(controls.isMenuItemEnabled(kExportPdfMenu) == step.exportEnabled, step.why);
+    }
+
+    controls.setMenuItemEnabled(kExportPdfMenu, true);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    auto* list = child<QTreeWidget>(&w, kBookList);
+    QTest::mouseClick(w.windowHandle(), Qt::RightButton, {},
+                      list->viewport()->mapTo(&w, QPoint(50, 50)));
+    QTRY_VERIFY(w.rowMenu()->isVisible());
+    QAction* exportPdf = w.findChild<QAction*>(qs(kExportPdfMenu));
+    QTest::mouseClick(w.rowMenu(), Qt::LeftButton, {},
+                      w.rowMenu()->actionGeometry(exportPdf).center());
+    QTRY_COMPARE(calls.exportPdf, 1);
+    QCOMPARE(calls.download + calls.openFolder, 0);
   }
 
   void disabledListOffersNoMenu() {
