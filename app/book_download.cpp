@@ -1,66 +1,78 @@
 #include "app/book_download.h"
 
+#include <fcntl.h>   // open
+#include <unistd.h>  // write, fsync, close
+
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <filesystem>
-#include <fstream>
+#include <mutex>
 #include <string>
 #include <system_error>
 #include <vector>
 
 #include "app/book_list.h"  // currentItemText
 #include "app/catalogue_site.h"
+#include "app/page_fetch.h"
 #include "app/process_state.h"
 #include "app/settings.h"
+#include "app/site_fetch.h"
 #include "pool/worker_pool.h"
 #include "regex/regex_object.h"
-#include "web/web_request.h"
+#include "text/file_name.h"
+#include "web/resolve_url.h"
 
 namespace varnel {
 namespace {
 
 namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::string_view kPartialPageSuffix = ".jpg.part";
+
+std::mutex listenerMutex;
+DownloadStartListener* startListener() {
+  static auto* listener = new DownloadStartListener;  // never freed: see process_state.h
+  return listener;
+}
 
 bool isForbiddenInName(unsigned char c) {
   constexpr std::string_view kForbidden = "\\/:*?\"<>|";
   return c < 0x20 || c == 0x7F || kForbidden.find(static_cast<char>(c)) != std::string_view::npos;
 }
 
-// Writes `bytes` beside `path` first and renames it into place, so a reader
-// never sees a half-written page and a failure leaves the old file alone.
+bool writeAll(int fd, const Bytes& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Writes `bytes` beside `path` first, flushes them to the disk and renames the
+// file into place, so neither a reader nor a crash ever sees half a page and a
+// failure leaves the old file alone.
 bool writeFileReplacing(const std::string& path, const Bytes& bytes) {
   const std::string partial = concatTexts(path, kPartialFileSuffix);
-  {
-    std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out) {
-      std::error_code ignored;
-      fs::remove(partial, ignored);
-      return false;
-    }
-  }
+  const int fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  const bool written = writeAll(fd, bytes) && ::fsync(fd) == 0;
+  const bool closed = ::close(fd) == 0;
   std::error_code error;
+  if (!written || !closed) {
+    fs::remove(partial, error);
+    return false;
+  }
   fs::rename(partial, path, error);
   if (error) {
     fs::remove(partial, error);
     return false;
   }
   return true;
-}
-
-bool fetchAndWritePage(const PageJob& job, std::intptr_t pageNumber) {
-  const Text pageUrl = pageUrlOf(job.jobText);
-  if (pageUrl.empty()) return false;
-  int status = 0;
-  WebRequestOptions options;
-  options.status = &status;
-  const Bytes image = webRequest(pageUrl, options);
-  // An error page is not an image, and an empty body is no page at all.
-  if (status < 200 || status > 299 || image.empty()) return false;
-  const std::string file =
-      concatTexts(job.bookFolder, "/", std::to_string(pageNumber), kPageFileExtension);
-  return writeFileReplacing(file, image);
 }
 
 struct SelectedBook {
@@ -79,9 +91,20 @@ SelectedBook readSelectedBook(Controls& controls) {
   return book;
 }
 
-std::string selectedBookFolder(Controls& controls, int row) {
-  return bookFolderPath(readDownloadDirectory(), currentItemText(controls, kEditionCombo),
-                        currentItemText(controls, kSubjectCombo),
+// The list on screen belongs to the category it was fetched for; the combo
+// boxes may show another one by now. Rows filled without a fetch (none
+// recorded) fall back to the boxes.
+ListedCategory categoryOfList(Controls& controls) {
+  ListedCategory category = listedCategory();
+  if (category.edition.empty() && category.subject.empty()) {
+    category = {currentItemText(controls, kEditionCombo), currentItemText(controls, kSubjectCombo)};
+  }
+  return category;
+}
+
+std::string folderOfRow(Controls& controls, int row) {
+  const ListedCategory category = categoryOfList(controls);
+  return bookFolderPath(readDownloadDirectory(), category.edition, category.subject,
                         controls.cellText(kBookList, row, kTitleColumn));
 }
 
@@ -90,6 +113,8 @@ void openFolder(const std::string& folder) {
 }
 
 void setControlsForDownload(Controls& controls, bool enabled) {
+  // The user may act again as soon as the controls are usable.
+  if (enabled) endAction();
   controls.setEnabled(kSubjectCombo, enabled);
   controls.setEnabled(kEditionCombo, enabled);
   controls.setEnabled(kBookList, enabled);
@@ -106,7 +131,8 @@ int submitPages(Controls& controls, WorkerPool& pool, const SelectedBook& book,
                 const Text& imageBase, const std::string& folder,
                 const std::shared_ptr<DownloadTally>& tally) {
   int submitted = 0;
-  while (submitted < book.pageCount && pool.state() == PoolState::running) {
+  while (submitted < book.pageCount && pool.state() == PoolState::running &&
+         !downloadCancelRequested()) {
     const int idle = pool.idleThreads();
     const int batch = std::min(idle, book.pageCount - submitted);
     for (int i = 0; i < batch; ++i) {
@@ -132,11 +158,28 @@ void waitForPages(WorkerPool& pool, const DownloadTally& tally, int submitted) {
   }
 }
 
+void notifyStart(const SelectedBook& book, const std::string& folder,
+                 const std::shared_ptr<DownloadTally>& tally) {
+  DownloadStartListener listener;
+  {
+    std::lock_guard lock(listenerMutex);
+    listener = *startListener();
+  }
+  if (listener) listener({book.title, book.pageCount, folder, tally});
+}
+
 }  // namespace
 
+void setDownloadStartListener(DownloadStartListener listener) {
+  std::lock_guard lock(listenerMutex);
+  *startListener() = std::move(listener);
+}
+
 int leadingNumber(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return 0;
   int value = 0;
-  for (char c : text) {
+  for (char c : text.substr(first)) {
     if (c < '0' || c > '9') break;
     value = std::min(kMaxPageCount, value * 10 + (c - '0'));
   }
@@ -167,7 +210,20 @@ std::string bookFolderPath(const std::string& downloadDirectory, const Text& edi
   // An empty directory would put books into the file-system root.
   const std::string directory =
       downloadDirectory.empty() ? settingsLocation().defaultDownloadDirectory : downloadDirectory;
-  return concatTexts(directory, "/", name);
+  return concatTexts(directory, "/", fitFileName(name));
+}
+
+void removePartialPages(const std::string& folder) {
+  std::error_code error;
+  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() > kPartialPageSuffix.size() &&
+        name.compare(name.size() - kPartialPageSuffix.size(), kPartialPageSuffix.size(),
+                     kPartialPageSuffix) == 0) {
+      std::error_code ignored;
+      fs::remove(it->path(), ignored);
+    }
+  }
 }
 
 void runPageJob(std::intptr_t job, std::intptr_t pageNumber) {
@@ -175,63 +231,118 @@ void runPageJob(std::intptr_t job, std::intptr_t pageNumber) {
   if (!page) return;
   bool written = false;
   try {
-    written = fetchAndWritePage(*page, pageNumber);
+    const Text pageUrl = pageUrlOf(page->jobText);
+    if (!pageUrl.empty()) {
+      PageFetch fetch = fetchPageImage(pageUrl, [] { return downloadCancelRequested(); });
+      if (page->tally && fetch.attempts > 1) page->tally->retries += fetch.attempts - 1;
+      if (!fetch.image.empty()) {
+        const std::string file =
+            concatTexts(page->bookFolder, "/", std::to_string(pageNumber), kPageFileExtension);
+        written = writeFileReplacing(file, fetch.image);
+        if (written && page->tally)
+          page->tally->bytes += static_cast<std::int64_t>(fetch.image.size());
+      }
+    }
   } catch (...) {
     // Out of memory or a file-system error: a failed page, never a lost count.
   }
   if (page->tally) ++(written ? page->tally->written : page->tally->failed);
 }
 
-void runBookDownload(Controls& controls) {
+BookDownloadOutcome runBookDownload(Controls& controls) {
   RegexObject regex;
-  if (controls.selectedRow(kBookList) < 0) return;
+  BookDownloadOutcome outcome;
+  if (controls.selectedRow(kBookList) < 0) return outcome;
+  const auto started = Clock::now();
   setControlsForDownload(controls, false);
 
   SelectedBook book = readSelectedBook(controls);
+  outcome.title = book.title;
+  outcome.pageCount = book.pageCount;
   const Text running = statusText(kDownloadRunningStatus);
   controls.setCellText(kBookList, book.row, kRowStatusColumn, running);
   controls.setPaneText(kStatusBar, kMessagePane, running);
 
-  const Text bookPage = utf8BytesToText(webRequest(book.url));
-  const bool found = regex.execute(kBasePathPattern, bookPage) && regex.matchCount() > 0;
-  if (!found) {
-    // Every address would lack the base path: fetch nothing, create nothing.
+  // Every early end fetches no page and creates nothing (but the folder, when
+  // its creation is what failed).
+  auto fail = [&](DownloadResult result, Text message) {
+    outcome.result = result;
+    outcome.message = std::move(message);
+    outcome.failed = book.pageCount;
+    outcome.seconds = std::chrono::duration<double>(Clock::now() - started).count();
     controls.setPaneText(kStatusBar, kProgressPane, {});
-    controls.setPaneText(kStatusBar, kMessagePane, statusText(kDownloadNoBasePathStatus));
+    controls.setPaneText(kStatusBar, kMessagePane, outcome.message);
     controls.setCellText(kBookList, book.row, kRowStatusColumn, statusText(kRowFailedStatus));
     setControlsForDownload(controls, true);
-    return;
-  }
-  const Text imageBase = concatTexts(baseUrl(), regex.submatchText(1, 1));
+    return outcome;
+  };
 
-  const std::string folder = selectedBookFolder(controls, book.row);
-  ensureDirectoryPath(folder);
+  if (book.pageCount <= 0) {
+    return fail(DownloadResult::noPageCount, statusText(kDownloadNoPageCountStatus));
+  }
+  const SiteAnswer answer = fetchFromSite(book.url);
+  if (!answer.received()) {
+    return fail(DownloadResult::unreachable,
+                describeSiteFailure(answer, kDownloadUnreachableStatus));
+  }
+  const Text bookPage = utf8BytesToText(answer.body);
+  const bool found = regex.execute(kBasePathPattern, bookPage) && regex.matchCount() > 0;
+  // The base path is written by the site: relative to the book page, or absolute.
+  const Text imageBase = found ? resolveUrl(book.url, regex.submatchText(1, 1)) : Text();
+  if (imageBase.empty()) {
+    return fail(DownloadResult::noBasePath, statusText(kDownloadNoBasePathStatus));
+  }
+
+  const std::string folder = folderOfRow(controls, book.row);
+  if (!ensureDirectoryPath(folder)) {
+    return fail(DownloadResult::folderFailed,
+                concatTexts(statusText(kDownloadFolderFailedStatus), utf8BytesToText(folder)));
+  }
+  outcome.folder = folder;
+  removePartialPages(folder);
 
   WorkerPool& pool = workerPool();
   auto tally = std::make_shared<DownloadTally>();
+  notifyStart(book, folder, tally);
   const int submitted = submitPages(controls, pool, book, imageBase, folder, tally);
   waitForPages(pool, *tally, submitted);
+  const bool cancelled = downloadCancelRequested();
+  // A page abandoned by a stopping pool may have left its temporary file.
+  if (cancelled || tally->finished() < submitted) removePartialPages(folder);
 
   // Pages never handed over, dropped by a stopping pool or still unfinished count as failed.
-  const int failed = book.pageCount - tally->written.load();
+  outcome.written = tally->written.load();
+  outcome.failed = book.pageCount - outcome.written;
+  outcome.retries = tally->retries.load();
+  outcome.bytes = tally->bytes.load();
   controls.setPaneText(kStatusBar, kProgressPane, {});
-  if (failed == 0) {
-    controls.setPaneText(kStatusBar, kMessagePane, statusText(kDownloadDoneStatus));
+  if (outcome.failed == 0) {
+    outcome.result = DownloadResult::complete;
+    outcome.message = statusText(kDownloadDoneStatus);
     controls.setCellText(kBookList, book.row, kRowStatusColumn, statusText(kRowDoneStatus));
   } else {
-    controls.setPaneText(kStatusBar, kMessagePane,
-                         concatTexts(statusText(kDownloadIncompletePrefix), std::to_string(failed),
-                                     kProgressSeparator, std::to_string(book.pageCount)));
+    outcome.result = cancelled ? DownloadResult::cancelled : DownloadResult::incomplete;
+    outcome.message = cancelled ? statusText(kDownloadCancelledStatus)
+                                : concatTexts(statusText(kDownloadIncompletePrefix),
+                                              std::to_string(outcome.failed), kProgressSeparator,
+                                              std::to_string(book.pageCount));
     controls.setCellText(kBookList, book.row, kRowStatusColumn, statusText(kRowFailedStatus));
   }
+  controls.setPaneText(kStatusBar, kMessagePane, outcome.message);
+  outcome.seconds = std::chrono::duration<double>(Clock::now() - started).count();
   setControlsForDownload(controls, true);
-  if (readOpenFolderSetting()) openFolder(folder);
+  if (!cancelled && readOpenFolderSetting()) openFolder(folder);
+  return outcome;
+}
+
+std::string selectedBookFolder(Controls& controls) {
+  const int row = controls.selectedRow(kBookList);
+  return row < 0 ? std::string() : folderOfRow(controls, row);
 }
 
 void openSelectedBookFolder(Controls& controls) {
-  const int row = controls.selectedRow(kBookList);
-  if (row < 0) return;
-  openFolder(selectedBookFolder(controls, row));
+  const std::string folder = selectedBookFolder(controls);
+  if (!folder.empty()) openFolder(folder);
 }
 
 }  // namespace varnel

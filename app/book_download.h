@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -14,10 +15,13 @@
 
 namespace varnel {
 
-// How the pages of one download ended; shared by the driver and its jobs.
+// How the pages of one download are going; shared by the driver, its jobs and
+// whoever shows the progress.
 struct DownloadTally {
   std::atomic<int> written{0};
   std::atomic<int> failed{0};
+  std::atomic<int> retries{0};         // attempts beyond the first, over all pages
+  std::atomic<std::int64_t> bytes{0};  // image bytes received for written pages
   int finished() const { return written.load() + failed.load(); }
 };
 
@@ -28,21 +32,59 @@ struct PageJob {
   std::shared_ptr<DownloadTally> tally;
 };
 
+enum class DownloadResult {
+  notStarted,    // no row selected
+  complete,      // every page written
+  incomplete,    // some pages failed
+  cancelled,     // stopped by requestDownloadCancel
+  noPageCount,   // the row's page count is 0 or unreadable: nothing created
+  unreachable,   // the book page could not be fetched: nothing created
+  noBasePath,    // the book page names no image path: nothing created
+  folderFailed,  // the book folder could not be created: nothing fetched
+};
+
+struct BookDownloadOutcome {
+  DownloadResult result = DownloadResult::notStarted;
+  Text title;
+  int pageCount = 0;
+  int written = 0;
+  int failed = 0;  // includes pages never handed over
+  int retries = 0;
+  std::int64_t bytes = 0;
+  std::string folder;  // native path; empty when none was made
+  Text message;        // what pane 1 shows at the end
+  double seconds = 0;
+};
+
+// Told when a book's pages start to be handed out, with the live tally.
+struct BookDownloadStart {
+  Text title;
+  int pageCount = 0;
+  std::string folder;
+  std::shared_ptr<const DownloadTally> tally;
+};
+using DownloadStartListener = std::function<void(const BookDownloadStart&)>;
+// Process-wide, set before any download runs (the command line's progress line).
+void setDownloadStartListener(DownloadStartListener listener);
+
 // Thread routine for the selected row of 超级列表框1 (nothing happens when no
 // row is selected). Controls stay disabled until every handed-over page has
 // ended. The row and pane 1 end with "下载完成" only when every page was
-// written; a book page without the image base path fetches nothing.
-void runBookDownload(Controls& controls);
+// written; every other end says why in pane 1 and "下载失败" in the row.
+BookDownloadOutcome runBookDownload(Controls& controls);
 
 // Pool job: `job` is a PageJob*, `pageNumber` its page. The page is fetched
-// and written as <pageNumber>.jpg through a temporary file, so a failed page
-// (no answer, an error status, an empty body, a failed write) leaves no file
-// and replaces nothing; it is counted in the tally either way.
+// (with retries, see page_fetch.h) and written as <pageNumber>.jpg through a
+// temporary file that is flushed to disk and renamed, so a failed page leaves
+// no file and replaces nothing; it is counted in the tally either way.
 void runPageJob(std::intptr_t job, std::intptr_t pageNumber);
 
 // Shows the selected book's folder through the shell hook; nothing when no row
 // is selected or no hook is installed.
 void openSelectedBookFolder(Controls& controls);
+// The selected book's folder, named after the edition and subject its list was
+// fetched for; empty when no row is selected.
+std::string selectedBookFolder(Controls& controls);
 
 // Creates every missing directory of `nativePath`; true when it then names a
 // directory. An empty path gives false.
@@ -50,12 +92,16 @@ bool ensureDirectoryPath(const std::string& nativePath);
 
 // downloadDirectory / edition--subject--title, with characters that no file
 // system accepts in a name replaced by '_' so a title can neither nest nor
-// escape the folder. An empty directory means the default download directory.
+// escape the folder, and a name over 255 bytes cut (see fitFileName). An empty
+// directory means the default download directory.
 std::string bookFolderPath(const std::string& downloadDirectory, const Text& edition,
                            const Text& subject, const Text& title);
 
-// The page count of a row: its leading decimal digits (0 without any),
-// at most kMaxPageCount.
+// Removes the "N.jpg.part" files an interrupted run left in `folder`.
+void removePartialPages(const std::string& folder);
+
+// The page count of a row: its leading decimal digits after leading blanks
+// (0 without any), at most kMaxPageCount.
 int leadingNumber(std::string_view text);
 
 // The page address of a JobText: the part after the last separator, so an

@@ -4,10 +4,12 @@
 #include <vector>
 
 #include "app/catalogue_site.h"
+#include "app/catalogue_sync.h"  // storePath
 #include "app/process_state.h"
+#include "app/site_fetch.h"
 #include "htmlquery/html_query.h"
 #include "json/json_value.h"
-#include "web/web_request.h"
+#include "web/resolve_url.h"
 
 namespace varnel {
 namespace {
@@ -25,6 +27,9 @@ const Text& itemOrEmpty(const std::vector<Text>& list, std::size_t index) {
 }
 
 void enableCombos(Controls& controls) {
+  // The user may act again as soon as the boxes are usable, not only once this
+  // thread has wound down.
+  endAction();
   controls.setEnabled(kSubjectCombo, true);
   controls.setEnabled(kEditionCombo, true);
 }
@@ -42,11 +47,27 @@ void runBookListFetch(Controls& controls) {
   controls.setEnabled(kEditionCombo, false);
   controls.setEnabled(kSubjectCombo, false);
 
-  const Text path = concatTexts(currentItemText(controls, kEditionCombo), kStorePathSeparator,
-                                currentItemText(controls, kSubjectCombo));
-  const Text listUrl = categoryStore().GetString(path);
+  const Text edition = currentItemText(controls, kEditionCombo);
+  const Text subject = currentItemText(controls, kSubjectCombo);
+  // The rows about to be filled belong to this category, whatever the boxes
+  // show later.
+  setListedCategory({edition, subject});
+  const Text path = storePath(edition, subject);
+  JsonValue& store = categoryStore();
+  // Reading a missing path would create it; look first.
+  const Text listUrl = store.Exists(path) ? store.GetString(path) : Text();
   // No address (nothing stored for this pair) is not worth a request.
-  const Text page = listUrl.empty() ? Text() : utf8BytesToText(webRequest(listUrl));
+  Text page;
+  if (!listUrl.empty()) {
+    const SiteAnswer answer = fetchFromSite(listUrl);
+    if (!answer.received()) {
+      controls.setPaneText(kStatusBar, kMessagePane,
+                           describeSiteFailure(answer, kListUnreachableStatus));
+      enableCombos(controls);
+      return;
+    }
+    page = utf8BytesToText(answer.body);
+  }
 
   const std::vector<Text> urls = query(html, page, kBookUrlsQuery);
   const std::vector<Text> titles = query(html, page, kBookTitlesQuery);
@@ -58,7 +79,6 @@ void runBookListFetch(Controls& controls) {
     return;
   }
 
-  const Text& origin = baseUrl();
   const Text downloadable = statusText(kDownloadableMark);
   const Text notDownloaded = statusText(kNotDownloadedMark);
   for (std::size_t k = 0; k < urls.size(); ++k) {
@@ -66,7 +86,8 @@ void runBookListFetch(Controls& controls) {
     controls.setCellText(kBookList, row, kTitleColumn, itemOrEmpty(titles, k));
     controls.setCellText(kBookList, row, kPageCountColumn, itemOrEmpty(pageCounts, k));
     controls.setCellText(kBookList, row, kDownloadableColumn, downloadable);
-    controls.setCellText(kBookList, row, kUrlColumn, concatTexts(origin, urls[k]));
+    // Book addresses are relative to the list page they were read from.
+    controls.setCellText(kBookList, row, kUrlColumn, resolveUrl(listUrl, urls[k]));
     controls.setCellText(kBookList, row, kRowStatusColumn, notDownloaded);
   }
   enableCombos(controls);

@@ -6,6 +6,8 @@
 // them to Text once, with statusText().
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 #include "text/text.h"
@@ -23,8 +25,10 @@ inline constexpr std::string_view kFallbackTitlesQuery = "//div[@id='cemian']/di
 // The first category blocks are the page's header, not editions.
 inline constexpr int kSkippedCategoryBlocks = 3;
 inline constexpr std::string_view kEditionNameLineBreak = "\r\n";
-// Joins edition and subject into a CategoryStore path.
+// Joins edition and subject into a CategoryStore path; the characters the path
+// reader gives a meaning to are escaped with a backslash inside a name.
 inline constexpr std::string_view kStorePathSeparator = ".";
+inline constexpr std::string_view kStorePathSpecials = "\\.[]";
 inline constexpr std::string_view kEmptyStore = "{}";
 
 // --- a book-list page -----------------------------------------------------------
@@ -63,6 +67,21 @@ inline constexpr std::string_view kFolderNameSeparator = "--";
 // Stands in for characters that cannot appear in a folder name.
 inline constexpr char kFolderNameReplacement = '_';
 
+// --- fetching pages and page images ---------------------------------------------------
+// A page answer is tried at most this often; the waits before the second and the
+// third attempt, each stretched or shrunk by up to a quarter at random.
+inline constexpr int kPageAttempts = 3;
+inline constexpr int kRetryDelaysMs[] = {500, 1500};
+inline constexpr double kRetryJitter = 0.25;
+// A server's Retry-After is honoured up to this many seconds.
+inline constexpr int kMaxRetryAfterSeconds = 10;
+// No page image is larger; a transfer slower than 1 KiB/s for a minute, or
+// longer than ten minutes, is given up.
+inline constexpr std::int64_t kMaxPageBytes = 64 << 20;
+inline constexpr int kPageLowSpeedBytesPerSecond = 1024;
+inline constexpr int kPageLowSpeedSeconds = 60;
+inline constexpr int kPageTotalTimeoutSeconds = 600;
+
 // --- the worker pool -------------------------------------------------------------------
 inline constexpr int kPoolCoreThreads = 8;
 inline constexpr int kPoolMaxThreads = 8;
@@ -76,10 +95,12 @@ inline constexpr int kEndWaitStepMs = 100;
 inline constexpr std::string_view kSyncRunningStatus = "正在同步更新数据,请稍等 ...";
 inline constexpr std::string_view kSyncDoneStatus = "数据同步成功!";
 inline constexpr std::string_view kSyncFailedStatus = "数据同步失败!网站框架已更新!";
+inline constexpr std::string_view kSyncUnreachableStatus = "数据同步失败!无法连接网站!";
 
 inline constexpr std::string_view kListRunningStatus = "正在拉取网站数据 ...";
 inline constexpr std::string_view kListDoneStatus = "拉取成功,鼠标右键选择下载";
 inline constexpr std::string_view kListFailedStatus = "拉取失败!网站框架已更新!";
+inline constexpr std::string_view kListUnreachableStatus = "拉取失败!无法连接网站!";
 inline constexpr std::string_view kDownloadableMark = "是";
 inline constexpr std::string_view kNotDownloadedMark = "-";
 
@@ -93,6 +114,16 @@ inline constexpr std::string_view kDownloadNoBasePathStatus = "下载失败!网�
 // Some pages could not be fetched or written: "下载未完成,失败页数：" k "/" n.
 inline constexpr std::string_view kDownloadIncompletePrefix = "下载未完成,失败页数：";
 inline constexpr std::string_view kRowFailedStatus = "下载失败";
+// The book page could not be fetched at all (no answer, time-out).
+inline constexpr std::string_view kDownloadUnreachableStatus = "下载失败!无法连接网站!";
+// The folder for the pages could not be created: nothing is fetched.
+inline constexpr std::string_view kDownloadFolderFailedStatus = "下载失败!无法创建文件夹:";
+// The row's page count is not a number, or 0: nothing is fetched.
+inline constexpr std::string_view kDownloadNoPageCountStatus = "下载失败!页数未知";
+// Stopped by the user (the command line's Ctrl-C).
+inline constexpr std::string_view kDownloadCancelledStatus = "下载已取消";
+// A certificate that did not verify, followed by the host's name.
+inline constexpr std::string_view kCertificateFailedPrefix = "证书验证失败: ";
 
 // A status text as the controls take it (code page 936).
 inline Text statusText(std::string_view utf8) { return utf8BytesToText(utf8); }

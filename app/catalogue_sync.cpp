@@ -6,9 +6,10 @@
 
 #include "app/catalogue_site.h"
 #include "app/process_state.h"
+#include "app/site_fetch.h"
 #include "htmlquery/html_query.h"
 #include "json/json_value.h"
-#include "web/web_request.h"
+#include "web/resolve_url.h"
 
 namespace varnel {
 namespace {
@@ -34,6 +35,25 @@ std::optional<Text> editionName(HtmlQuery& html, std::string_view block) {
 
 }  // namespace
 
+Text storePath(std::string_view edition) {
+  Text escaped;
+  std::size_t i = 0;
+  while (i < edition.size()) {
+    const std::size_t length = std::max<std::size_t>(1, charLengthAt(edition, i));
+    // Only single-byte characters can be special; a GBK trail byte never is.
+    if (length == 1 && kStorePathSpecials.find(edition[i]) != std::string_view::npos) {
+      escaped += '\\';
+    }
+    escaped.append(edition.substr(i, length));
+    i += length;
+  }
+  return escaped;
+}
+
+Text storePath(std::string_view edition, std::string_view subject) {
+  return concatTexts(storePath(edition), kStorePathSeparator, storePath(subject));
+}
+
 Text trimBlanks(std::string_view text) {
   std::size_t first = text.find_first_not_of(' ');
   if (first == std::string_view::npos) return {};
@@ -47,7 +67,14 @@ void runCatalogueSync(Controls& controls) {
   store.Load(kEmptyStore);
 
   const Text& origin = baseUrl();
-  const Text frontPage = utf8BytesToText(webRequest(origin));
+  const SiteAnswer answer = fetchFromSite(origin);
+  if (!answer.received()) {
+    fillEditionCombo(controls);
+    controls.setPaneText(kStatusBar, kMessagePane,
+                         describeSiteFailure(answer, kSyncUnreachableStatus));
+    return;
+  }
+  const Text frontPage = utf8BytesToText(answer.body);
   const std::vector<Text> blocks = query(html, frontPage, kCategoryBlocksQuery);
 
   for (std::size_t i = kSkippedCategoryBlocks; i < blocks.size(); ++i) {
@@ -64,8 +91,8 @@ void runCatalogueSync(Controls& controls) {
     // Pairs only: an address without a name (or the reverse) has no entry.
     const std::size_t pairs = std::min(hrefs.size(), titles.size());
     for (std::size_t j = 0; j < pairs; ++j) {
-      store.SetString(concatTexts(*edition, kStorePathSeparator, titles[j]),
-                      concatTexts(origin, hrefs[j]));
+      // Links are written by the site: relative, root-relative or absolute.
+      store.SetString(storePath(*edition, titles[j]), resolveUrl(origin, hrefs[j]));
     }
   }
   fillEditionCombo(controls);

@@ -11,7 +11,8 @@
 namespace varnel {
 
 // Thread routine: rebuilds the store from baseUrl()'s front page, then calls
-// fillEditionCombo. A failed fetch or a changed layout stores nothing.
+// fillEditionCombo. A failed fetch or a changed layout stores nothing; a site
+// that cannot be reached says so instead of blaming the layout.
 void runCatalogueSync(Controls& controls);
 
 // Lists the store's editions in 组合框_专版分类 (first one current, no handler
@@ -21,5 +22,11 @@ void fillEditionCombo(Controls& controls);
 
 // Leading and trailing ASCII spaces removed (only 0x20; tabs stay).
 Text trimBlanks(std::string_view text);
+
+// The CategoryStore path of an edition, or of a subject of it: each name with
+// '\\', '.', '[' and ']' escaped, so a name from the site is always one level
+// of the store, however it is spelled.
+Text storePath(std::string_view edition);
+Text storePath(std::string_view edition, std::string_view subject);
 
 }  // namespace varnel

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 
 namespace varnel {
 namespace {
@@ -26,7 +27,12 @@ struct ProcessState {
 #endif
   Text catalogueOrigin;
   Text baseUrl;
+  std::mutex listedMutex;
+  ListedCategory listed;
 };
+
+std::atomic<bool> actionRunning{false};
+std::atomic<bool> cancelRequested{false};
 
 ProcessState& state() {
   static ProcessState* value = new ProcessState;
@@ -75,6 +81,23 @@ const Text& catalogueOrigin() { return state().catalogueOrigin; }
 
 void setBaseUrl(Text url) { state().baseUrl = std::move(url); }
 const Text& baseUrl() { return state().baseUrl; }
+
+void setListedCategory(ListedCategory category) {
+  std::lock_guard lock(state().listedMutex);
+  state().listed = std::move(category);
+}
+
+ListedCategory listedCategory() {
+  std::lock_guard lock(state().listedMutex);
+  return state().listed;
+}
+
+bool tryBeginAction() { return !actionRunning.exchange(true); }
+void endAction() { actionRunning = false; }
+
+void requestDownloadCancel() { cancelRequested = true; }
+void clearDownloadCancel() { cancelRequested = false; }
+bool downloadCancelRequested() { return cancelRequested; }
 
 void registerShutdownRoutine() {
   std::at_quick_exit(shutdownHandler);

@@ -55,6 +55,27 @@ const Text& catalogueOrigin();
 void setBaseUrl(Text url);
 const Text& baseUrl();
 
+// The edition and subject the book list on screen was fetched for. The book
+// folder is named after them, not after what the combo boxes show by now.
+struct ListedCategory {
+  Text edition;
+  Text subject;
+};
+void setListedCategory(ListedCategory category);
+ListedCategory listedCategory();
+
+// One user action (book list or download) at a time: the handler claims it on
+// the user-interface thread before its thread starts, the thread releases it.
+// False when another action still runs.
+bool tryBeginAction();
+void endAction();
+
+// Asks running and later downloads to stop handing out pages and to skip
+// further attempts (the command line's Ctrl-C). Stays set until cleared.
+void requestDownloadCancel();
+void clearDownloadCancel();
+bool downloadCancelRequested();
+
 // Registered with the run-time at start-up; runs the shutdown routine at most
 // once, however often it is called.
 void registerShutdownRoutine();

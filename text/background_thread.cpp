@@ -5,12 +5,13 @@
 
 namespace varnel {
 
-void startBackgroundThread(std::function<void()> routine) {
-  if (!routine) return;
+bool startBackgroundThread(std::function<void()> routine) {
+  if (!routine) return false;
   try {
     std::thread(std::move(routine)).detach();
+    return true;
   } catch (const std::system_error&) {
-    // Out of threads: the caller's work simply does not run.
+    return false;  // out of threads: the caller's work does not run
   }
 }
 

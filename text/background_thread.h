@@ -4,8 +4,8 @@
 
 namespace varnel {
 
-// Runs `routine` on a new detached thread. Nothing waits for it; a thread that
-// cannot be started is silently skipped (the work does not happen).
-void startBackgroundThread(std::function<void()> routine);
+// Runs `routine` on a new detached thread. Nothing waits for it. False when no
+// thread could be started (the work does not happen) or `routine` is empty.
+bool startBackgroundThread(std::function<void()> routine);
 
 }  // namespace varnel

@@ -383,7 +383,7 @@ TEST_F(RoutinesEndToEnd, SiteDown) {
   controls_.setEnabled(kSubjectCombo, false);
   runCatalogueSync(controls_);
   EXPECT_EQ(controls_.itemCount(kEditionCombo), 0);
-  EXPECT_EQ(controls_.paneText(kStatusBar, kMessagePane), gbk(kSyncFailedStatus));
+  EXPECT_EQ(controls_.paneText(kStatusBar, kMessagePane), gbk(kSyncUnreachableStatus));
   EXPECT_FALSE(controls_.isEnabled(kEditionCombo));
   EXPECT_FALSE(controls_.isEnabled(kSubjectCombo));
 
@@ -396,7 +396,7 @@ TEST_F(RoutinesEndToEnd, SiteDown) {
   controls_.setCurrentIndex(kSubjectCombo, indexOf(controls_, kSubjectCombo, "语文"));
   runBookListFetch(controls_);
   EXPECT_EQ(controls_.rowCount(kBookList), 0);
-  EXPECT_EQ(controls_.paneText(kStatusBar, kMessagePane), gbk(kListFailedStatus));
+  EXPECT_EQ(controls_.paneText(kStatusBar, kMessagePane), gbk(kListUnreachableStatus));
   EXPECT_TRUE(controls_.isEnabled(kEditionCombo));
 
   // A book page that cannot be read.
@@ -404,9 +404,10 @@ TEST_F(RoutinesEndToEnd, SiteDown) {
   ASSERT_EQ(controls_.rowCount(kBookList), 1);
   controls_.setCellText(kBookList, 0, kUrlColumn, downOrigin + "/book/1.html");
   controls_.selectRow(kBookList, 0);
-  runBookDownload(controls_);
-  EXPECT_EQ(controls_.paneText(kStatusBar, kMessagePane), gbk(kDownloadNoBasePathStatus));
+  EXPECT_EQ(runBookDownload(controls_).result, DownloadResult::unreachable);
+  EXPECT_EQ(controls_.paneText(kStatusBar, kMessagePane), gbk(kDownloadUnreachableStatus));
   EXPECT_EQ(controls_.cellText(kBookList, 0, kRowStatusColumn), gbk(kRowFailedStatus));
+  EXPECT_FALSE(fs::exists(downloads_)) << "nothing created for a book that cannot be read";
   expectControlsEnabled("after a failed book page");
 }
 

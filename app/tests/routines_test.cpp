@@ -26,7 +26,10 @@ TEST(LeadingNumber, ReadsLeadingDigitsOnly) {
       {"12页", 12, "digits before text"},
       {"", 0, "empty column"},
       {"abc", 0, "no digits"},
-      {" 12", 0, "a space is not a digit"},
+      {" 12", 12, "leading blanks are skipped"},
+      {"\t 7", 7, "a tab too"},
+      {"约120", 0, "text before the digits"},
+      {"1 2", 1, "digits stop at a blank"},
       {"99999999999999", kMaxPageCount, "capped instead of overflowing"},
   };
   for (const Case& c : cases) {

@@ -1,0 +1,73 @@
+#include "app/site_fetch.h"
+
+#include <mutex>
+
+#include "app/catalogue_site.h"
+#include "app/settings.h"
+
+namespace varnel {
+namespace {
+
+std::mutex overrideMutex;
+std::optional<bool> ignoreOverride;
+
+bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void setIgnoreCertificateErrorsOverride(std::optional<bool> ignore) {
+  std::lock_guard lock(overrideMutex);
+  ignoreOverride = ignore;
+}
+
+bool ignoreCertificateErrors() {
+  {
+    std::lock_guard lock(overrideMutex);
+    if (ignoreOverride) return *ignoreOverride;
+  }
+  return readSetting(settingsFilePath(), kConfigSection, kIgnoreCertificatesKey, kFalseSetting) ==
+         kTrueSetting;
+}
+
+SiteAnswer fetchFromSite(const Text& url, bool pageImage) {
+  SiteAnswer answer;
+  WebRequestOptions options{.responseHeaders = &answer.headers,
+                            .status = &answer.status,
+                            .verifyCertificates = !ignoreCertificateErrors(),
+                            .failure = &answer.failure};
+  if (pageImage) {
+    options.maxBodyBytes = kMaxPageBytes;
+    options.lowSpeedBytesPerSecond = kPageLowSpeedBytesPerSecond;
+    options.lowSpeedSeconds = kPageLowSpeedSeconds;
+    options.totalTimeoutSeconds = kPageTotalTimeoutSeconds;
+  }
+  answer.body = webRequest(url, options);
+  return answer;
+}
+
+Text describeSiteFailure(const SiteAnswer& answer, std::string_view unreachableUtf8) {
+  if (answer.received()) return {};
+  if (answer.failure.kind == WebFailureKind::certificate) {
+    return concatTexts(statusText(kCertificateFailedPrefix), answer.failure.host);
+  }
+  return statusText(unreachableUtf8);
+}
+
+Text responseHeader(const Text& headers, std::string_view name) {
+  for (const Text& line : splitNonEmpty(headers, "\r\n")) {
+    const std::size_t colon = line.find(':');
+    if (colon == Text::npos) continue;
+    if (!equalsIgnoringAsciiCase(std::string_view(line).substr(0, colon), name)) continue;
+    return trimSpaces(std::string_view(line).substr(colon + 1));
+  }
+  return {};
+}
+
+}  // namespace varnel

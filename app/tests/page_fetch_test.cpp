@@ -1,0 +1,101 @@
+// What counts as a page image, when a page is tried again, and how long to wait.
+#include "app/page_fetch.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/catalogue_site.h"
+
+namespace varnel {
+namespace {
+
+Bytes bytesOf(std::string_view text) { return Bytes(text.begin(), text.end()); }
+
+const std::string kJpeg = std::string("\xFF\xD8\xFF\xE0", 4) + "body" + "\xFF\xD9";
+const std::string kPng = std::string("\x89PNG\r\n\x1A\n", 8) + "chunks" + "IEND\xAE\x42\x60\x82";
+
+SiteAnswer answerOf(int status, std::string body, std::string headers = {},
+                    WebFailureKind failure = WebFailureKind::none) {
+  SiteAnswer answer;
+  answer.status = status;
+  answer.body = bytesOf(body);
+  answer.headers = std::move(headers);
+  answer.failure.kind = failure;
+  return answer;
+}
+
+TEST(PageVerdict, OnlyWholeImagesAreAcceptedAndOnlyPassingTroubleIsRetried) {
+  struct Case {
+    const char* why;
+    SiteAnswer answer;
+    PageVerdict expected;
+  };
+  const Case cases[] = {
+      {"a whole JPEG", answerOf(200, kJpeg, "Content-Type: image/jpeg"), PageVerdict::accepted},
+      {"JPEG with zero padding after its end", answerOf(200, kJpeg + std::string(3, '\0')),
+       PageVerdict::accepted},
+      {"a whole PNG", answerOf(200, kPng), PageVerdict::accepted},
+      {"another format is taken as it is", answerOf(206, "GIF89a..."), PageVerdict::accepted},
+      {"JPEG cut before its end marker", answerOf(200, kJpeg.substr(0, kJpeg.size() - 1)),
+       PageVerdict::retry},
+      {"PNG cut short", answerOf(200, kPng.substr(0, kPng.size() - 2)), PageVerdict::retry},
+      {"soft 404: HTML with 200", answerOf(200, "  \r\n<html>not here</html>"),
+       PageVerdict::retry},
+      {"text content type", answerOf(200, kJpeg, "Content-Type: Text/plain; charset=utf-8"),
+       PageVerdict::retry},
+      {"empty body", answerOf(200, ""), PageVerdict::retry},
+      {"only blanks", answerOf(200, " \n "), PageVerdict::retry},
+      {"no answer at all", answerOf(0, "", "", WebFailureKind::transport), PageVerdict::retry},
+      {"timed out", answerOf(0, "", "", WebFailureKind::timedOut), PageVerdict::retry},
+      {"too large stays too large", answerOf(0, "", "", WebFailureKind::tooLarge),
+       PageVerdict::failed},
+      {"an untrusted certificate stays untrusted", answerOf(0, "", "", WebFailureKind::certificate),
+       PageVerdict::failed},
+      {"408", answerOf(408, kJpeg), PageVerdict::retry},
+      {"425", answerOf(425, ""), PageVerdict::retry},
+      {"429", answerOf(429, ""), PageVerdict::retry},
+      {"500", answerOf(500, "<h1>error</h1>"), PageVerdict::retry},
+      {"503", answerOf(503, ""), PageVerdict::retry},
+      {"404 is final", answerOf(404, kJpeg), PageVerdict::failed},
+      {"403 is final", answerOf(403, ""), PageVerdict::failed},
+      {"a redirect left unfollowed is no page", answerOf(302, kJpeg), PageVerdict::failed},
+  };
+  for (const Case& c : cases) EXPECT_EQ(judgePageAnswer(c.answer), c.expected) << c.why;
+}
+
+TEST(RetryDelay, PlannedDelaysWithJitterOrTheServersWordUpToTheCap) {
+  struct Case {
+    const char* why;
+    int attempt;
+    const char* retryAfter;
+    double jitter;
+    int expected;
+  };
+  const Case cases[] = {
+      {"first wait, no jitter", 1, "", 0.5, 500},
+      {"first wait, shortest", 1, "", 0.0, 375},
+      {"first wait, longest", 1, "", 1.0, 625},
+      {"second wait", 2, "", 0.5, 1500},
+      {"Retry-After in seconds", 1, "2", 0.9, 2000},
+      {"Retry-After with blanks", 2, " 3 ", 0.1, 3000},
+      {"Retry-After capped", 1, "3600", 0.5, kMaxRetryAfterSeconds * 1000},
+      {"Retry-After zero", 1, "0", 0.5, 0},
+      {"an HTTP date is not seconds: planned delay", 1, "Wed, 21 Oct 2026 07:28:00 GMT", 0.5, 500},
+      {"negative is not a delay", 2, "-5", 0.5, 1500},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(retryDelayMs(c.attempt, c.retryAfter, c.jitter), c.expected) << c.why;
+  }
+}
+
+TEST(ResponseHeader, FindsANameWithoutCase) {
+  const Text headers = "Content-Type: image/jpeg\r\nretry-after: 7\r\nX-Empty:";
+  EXPECT_EQ(responseHeader(headers, "Retry-After"), "7");
+  EXPECT_EQ(responseHeader(headers, "content-type"), "image/jpeg");
+  EXPECT_EQ(responseHeader(headers, "X-Empty"), "");
+  EXPECT_EQ(responseHeader(headers, "Content"), "") << "a prefix is not the name";
+}
+
+}  // namespace
+}  // namespace varnel
