@@ -1,0 +1,223 @@
+// varnel-screenshot: opens the main window offscreen against the demo site
+// (started in-process on a free port), chooses an edition and a subject the way
+// a user does, downloads one book into a temporary directory and saves the
+// window as a PNG once the row says "下载完成".
+//
+// The window runs the program's own handlers (launchCatalogueSync,
+// onEditionSelected, onSubjectSelected, onDownloadItem) through QtControls, so
+// the picture shows what the program really shows.
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/catalogue_site.h"
+#include "app/process_state.h"
+#include "app/qt_controls.h"
+#include "app/routines.h"
+#include "app/settings.h"
+#include "app/windows.h"
+#include "tools/demo_site/demo_site.h"
+
+namespace {
+
+using namespace varnel;
+
+constexpr const char* kUsage =
+    "usage: varnel-screenshot [--out FILE] [--edition NAME] [--subject NAME] [--row N]\n"
+    "  --out FILE      the PNG to write (default main-window.png)\n"
+    "  --edition NAME  the edition to choose (default 初中专版; the first when absent)\n"
+    "  --subject NAME  the subject to choose (default 物理; the first when absent)\n"
+    "  --row N         the book row to download, from 0 (default 0)\n";
+
+// The sync, the list and a small book take seconds; this only ends a hung run.
+constexpr int kStepTimeoutMs = 120000;
+
+struct Options {
+  std::string out = "main-window.png";
+  std::string edition = "初中专版";
+  std::string subject = "物理";
+  int row = 0;
+};
+
+bool parseArgs(const std::vector<std::string>& args, Options& options) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    bool hasValue = i + 1 < args.size();
+    if (arg == "--out" && hasValue) {
+      options.out = args[++i];
+    } else if (arg == "--edition" && hasValue) {
+      options.edition = args[++i];
+    } else if (arg == "--subject" && hasValue) {
+      options.subject = args[++i];
+    } else if (arg == "--row" && hasValue) {
+      try {
+        options.row = std::stoi(args[++i]);
+      } catch (...) {
+        return false;
+      }
+      if (options.row < 0) return false;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+QString qs(std::string_view utf8) {
+  return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
+
+std::string utf8(const Text& text) { return textToUtf8(text); }
+
+// Keeps the event loop running (it serves the routines' control calls from
+// their threads) until `done` holds; false after the time-out.
+bool waitFor(const std::function<bool()>& done, int timeoutMs = kStepTimeoutMs) {
+  QElapsedTimer waited;
+  waited.start();
+  while (!done()) {
+    if (waited.elapsed() > timeoutMs) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  return true;
+}
+
+void settle(int ms) {
+  QElapsedTimer waited;
+  waited.start();
+  while (waited.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+// Chooses an item as the user does: it becomes current and the combo box
+// reports it as activated, which runs the window's handler.
+bool choose(QComboBox* combo, const std::string& wanted) {
+  if (!combo || combo->count() == 0) return false;
+  int index = combo->findText(qs(wanted));
+  if (index < 0) index = 0;
+  combo->setCurrentIndex(index);
+  emit combo->activated(index);
+  return true;
+}
+
+int fail(QtControls& controls, const char* step) {
+  std::fprintf(stderr, "varnel-screenshot: %s (status: %s)\n", step,
+               utf8(controls.paneText(kStatusBar, kMessagePane)).c_str());
+  return 1;
+}
+
+int run(const Options& options, const demo::DemoSite& site, const QString& workDir) {
+  setCatalogueOrigin(site.origin());
+  setSettingsLocation(
+      {.filePath = (workDir + QStringLiteral("/conf.ini")).toStdString(),
+       .defaultDownloadDirectory = (workDir + QStringLiteral("/books")).toStdString()});
+  setShellHooks({});  // never a real folder dialog or file manager
+  installQtMessagePump();
+
+  // Leaked on purpose: the routines' threads may still hold it at exit.
+  auto* controls = new QtControls;
+  MainWindowHandlers handlers{
+      .created = [controls] { launchCatalogueSync(*controls); },
+      .editionSelected = [controls] { onEditionSelected(*controls); },
+      .subjectSelected = [controls] { onSubjectSelected(*controls); },
+      .downloadItem = [controls] { onDownloadItem(*controls); },
+      .openBookFolder = [controls] { openBookFolder(*controls); },
+      .exportPdf = {},
+  };
+  auto* window = new MainWindow(std::move(handlers));
+  controls->attach(window);
+  window->show();  // runs the catalogue sync
+  auto* editions = window->findChild<QComboBox*>(qs(kEditionCombo));
+  auto* subjects = window->findChild<QComboBox*>(qs(kSubjectCombo));
+  auto* list = window->findChild<QTreeWidget*>(qs(kBookList));
+  auto* download = window->findChild<QAction*>(qs(kDownloadItemMenu));
+
+  if (!waitFor([&] { return editions->count() > 0 && editions->isEnabled(); })) {
+    return fail(*controls, "the catalogue was not read");
+  }
+  choose(editions, options.edition);
+  if (!choose(subjects, options.subject)) return fail(*controls, "the edition has no subjects");
+  if (!waitFor([&] { return list->topLevelItemCount() > 0 && editions->isEnabled(); })) {
+    return fail(*controls, "no book list arrived");
+  }
+  if (options.row >= list->topLevelItemCount()) {
+    std::fprintf(stderr, "varnel-screenshot: the subject has %d books, no row %d\n",
+                 list->topLevelItemCount(), options.row);
+    return 2;
+  }
+
+  controls->selectRow(kBookList, options.row);
+  download->trigger();
+  const Text done = statusText(kRowDoneStatus);
+  const Text failed = statusText(kRowFailedStatus);
+  auto rowStatus = [&] { return controls->cellText(kBookList, options.row, kRowStatusColumn); };
+  if (!waitFor([&] {
+        Text status = rowStatus();
+        return (status == done || status == failed) && list->isEnabled();
+      })) {
+    return fail(*controls, "the download did not end");
+  }
+  if (rowStatus() != done) return fail(*controls, "the download failed");
+
+  // Let the last texts paint, with the list focused as after the user's click.
+  window->activateWindow();
+  list->setFocus();
+  settle(300);
+  QImage image = window->grab().toImage();
+  if (!image.save(QString::fromStdString(options.out), "PNG")) {
+    std::fprintf(stderr, "varnel-screenshot: cannot write %s\n", options.out.c_str());
+    return 1;
+  }
+  int pages = 0;
+  std::error_code ec;
+  for (auto it = std::filesystem::recursive_directory_iterator(
+           (workDir + QStringLiteral("/books")).toStdString(), ec);
+       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+    if (it->path().extension() == kPageFileExtension) ++pages;
+  }
+  std::printf("%s: %dx%d; %s downloaded, %d pages\n", options.out.c_str(), image.width(),
+              image.height(),
+              utf8(controls->cellText(kBookList, options.row, kTitleColumn)).c_str(), pages);
+  window->hide();
+  controls->attach(nullptr);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  Options options;
+  if (!parseArgs(args, options)) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  // A screenshot needs no display.
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+
+  varnel::constructProcessState();
+  varnel::registerShutdownRoutine();
+  QApplication app(argc, argv);  // before the site: it draws its pages with QPainter
+
+  int exitCode = 1;
+  {
+    varnel::demo::DemoSite site;
+    QTemporaryDir workDir;
+    if (!workDir.isValid() || !site.start()) {
+      std::fputs("varnel-screenshot: cannot start the demo site\n", stderr);
+    } else {
+      exitCode = run(options, site, workDir.path());
+    }
+  }
+  // The pool's threads are left to the shutdown routine; no static destructors.
+  varnel::leaveProcess(exitCode);
+}
