@@ -12,6 +12,7 @@ namespace {
 
 constexpr std::size_t kServerThreads = 32;
 constexpr time_t kKeepAliveSeconds = 1;
+constexpr std::size_t kKeepAliveRequests = 1000;
 constexpr std::string_view kFilesPrefix = "/files/";
 
 }  // namespace
@@ -26,6 +27,10 @@ DemoSite::DemoSite(const DemoOptions& options)
   // time-out.
   server_->new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
   server_->set_keep_alive_timeout(kKeepAliveSeconds);
+  // A whole book over one connection, as a web server would allow; and no
+  // Nagle delay on the last segment of a page.
+  server_->set_keep_alive_max_count(kKeepAliveRequests);
+  server_->set_tcp_nodelay(true);
   installHandler();
 }
 
