@@ -1,6 +1,7 @@
 // Numbers and texts the JSON library depends on, in one place.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -12,6 +13,10 @@ constexpr std::int32_t kDefaultBucketCount = 11;
 constexpr float kDefaultLoadFactor = 0.75f;
 constexpr float kMinLoadFactor = 0.0000001f;
 constexpr std::uint32_t kKeyHashMultiplier = 31;
+
+// Parser: free arena chunks kept for the next parse (see json_arena.cpp); the
+// process holds at most this much beyond its live trees.
+constexpr std::size_t kArenaCacheBytes = std::size_t{32} << 20;
 
 // Parser: containers may nest this deep; one more is error -3.
 constexpr std::int32_t kMaxNestingDepth = 1024;

@@ -1,7 +1,5 @@
 #include "json/json_member_table.h"
 
-#include <cstring>  // memset
-
 #include "json/json_node.h"
 
 namespace varnel {
@@ -19,7 +17,6 @@ JsonMemberTable::JsonMemberTable(std::int32_t bucketCount, float loadFactor) {
   bucketCount_ = bucketCount;
   loadFactor_ = loadFactor;
   threshold_ = static_cast<std::int32_t>(static_cast<float>(bucketCount_) * loadFactor_);
-  if (bucketCount_ > json::kDefaultBucketCount) buckets_ = new JsonNode* [bucketCount_] {};
 }
 
 JsonMemberTable::~JsonMemberTable() {
@@ -28,11 +25,27 @@ JsonMemberTable::~JsonMemberTable() {
     node->key.reset();
     node->nextInBucket = nullptr;
   }
-  if (buckets_ != inlineBuckets_) delete[] buckets_;
+  delete[] buckets_;
+}
+
+void JsonMemberTable::index() {
+  delete[] buckets_;
+  buckets_ = new JsonNode* [bucketCount_] {};
+  for (JsonNode* node : order_) {
+    const std::int32_t bucket = bucketOf(node->keyHash);
+    node->nextInBucket = buckets_[bucket];
+    buckets_[bucket] = node;
+  }
 }
 
 JsonNode* JsonMemberTable::find(std::u16string_view key) const {
-  std::int32_t hash = jsonKeyHash(key);
+  const std::int32_t hash = jsonKeyHash(key);
+  if (!buckets_) {
+    for (JsonNode* node : order_) {
+      if (node->keyHash == hash && node->key.view() == key) return node;
+    }
+    return nullptr;
+  }
   for (JsonNode* node = buckets_[bucketOf(hash)]; node; node = node->nextInBucket) {
     if (node->keyHash == hash && node->key.view() == key) return node;
   }
@@ -45,13 +58,15 @@ int JsonMemberTable::store(std::u16string_view key, JsonNode* node, JsonNode** r
 
 int JsonMemberTable::store(NodeText&& key, JsonNode* node, JsonNode** replaced) {
   if (replaced) *replaced = nullptr;
-  std::int32_t hash = jsonKeyHash(key.view());
-  std::int32_t bucket = bucketOf(hash);
-  JsonNode* previous = nullptr;
-  for (JsonNode* old = buckets_[bucket]; old; previous = old, old = old->nextInBucket) {
-    if (old->keyHash != hash || old->key.view() != key.view()) continue;
+  const std::int32_t hash = jsonKeyHash(key.view());
+  if (JsonNode* old = find(key.view())) {
     // The new node takes the old member's place in the chain and the order.
-    (previous ? previous->nextInBucket : buckets_[bucket]) = node;
+    if (buckets_) {
+      const std::int32_t bucket = bucketOf(hash);
+      JsonNode** link = &buckets_[bucket];
+      while (*link != old) link = &(*link)->nextInBucket;
+      *link = node;
+    }
     node->nextInBucket = old->nextInBucket;
     node->keyHash = hash;
     node->key = std::move(old->key);
@@ -60,52 +75,42 @@ int JsonMemberTable::store(NodeText&& key, JsonNode* node, JsonNode** replaced) 
     if (replaced) *replaced = old;
     return 1;
   }
-  if (order_.count() >= threshold_) {
-    grow();
-    bucket = bucketOf(hash);
-  }
+  if (order_.count() >= threshold_) grow();
   node->keyHash = hash;
   node->key = std::move(key);
-  node->nextInBucket = buckets_[bucket];
-  buckets_[bucket] = node;
+  node->nextInBucket = nullptr;
   order_.append(node);
+  if (buckets_) {
+    const std::int32_t bucket = bucketOf(hash);
+    node->nextInBucket = buckets_[bucket];
+    buckets_[bucket] = node;
+  } else if (order_.count() >= kIndexedFrom) {
+    index();
+  }
   return 0;
 }
 
 void JsonMemberTable::grow() {
   std::int64_t grown = std::int64_t{bucketCount_} * 2 + 1;
   if (grown > INT32_MAX) return;  // a full table still works, only slower
-  auto* buckets = new JsonNode* [grown] {};
-  JsonNode** old = buckets_;
-  std::int32_t oldCount = bucketCount_;
-  buckets_ = buckets;
   bucketCount_ = static_cast<std::int32_t>(grown);
   threshold_ = static_cast<std::int32_t>(static_cast<float>(bucketCount_) * loadFactor_);
-  for (std::int32_t b = 0; b < oldCount; ++b) {
-    JsonNode* node = old[b];
-    while (node) {
-      JsonNode* next = node->nextInBucket;
-      std::int32_t target = bucketOf(node->keyHash);
-      node->nextInBucket = buckets_[target];
-      buckets_[target] = node;
-      node = next;
-    }
-  }
-  if (old != inlineBuckets_) delete[] old;
+  if (buckets_) index();
 }
 
 bool JsonMemberTable::unlink(JsonNode* node) {
-  std::int32_t bucket = bucketOf(node->keyHash);
-  JsonNode* previous = nullptr;
-  for (JsonNode* at = buckets_[bucket]; at; previous = at, at = at->nextInBucket) {
-    if (at != node) continue;
-    (previous ? previous->nextInBucket : buckets_[bucket]) = node->nextInBucket;
+  if (buckets_) {
+    JsonNode** link = &buckets_[bucketOf(node->keyHash)];
+    while (*link && *link != node) link = &(*link)->nextInBucket;
+    if (!*link) return false;
+    *link = node->nextInBucket;
     node->nextInBucket = nullptr;
     order_.removeNode(node);
-    node->key.reset();
-    return true;
+  } else if (!order_.removeNode(node)) {
+    return false;
   }
-  return false;
+  node->key.reset();
+  return true;
 }
 
 bool JsonMemberTable::removeKey(std::u16string_view key) {
@@ -128,12 +133,14 @@ void JsonMemberTable::clear() {
     node->nextInBucket = nullptr;
   }
   order_.clear();
-  std::memset(buckets_, 0, sizeof(JsonNode*) * bucketCount_);
+  delete[] buckets_;
+  buckets_ = nullptr;
 }
 
 void JsonMemberTable::forgetMembers() {
   order_.clear();
-  std::memset(buckets_, 0, sizeof(JsonNode*) * bucketCount_);
+  delete[] buckets_;
+  buckets_ = nullptr;
 }
 
 }  // namespace varnel

@@ -1,6 +1,11 @@
 // JsonMemberTable: an object's members. A chained hash table whose entries are
 // the member nodes themselves (each carries its key, hash and chain link),
 // plus a JsonNodeList that keeps the member order. It counts no references.
+//
+// Most objects hold a few members, where comparing hashes along the member
+// order is faster than any table and needs no bucket array: the buckets are
+// built only once the members outnumber kIndexedFrom - 1. The bucket count
+// and threshold follow the growth rule (11, 23, 47, ...) either way.
 #pragma once
 
 #include <cstdint>
@@ -49,7 +54,17 @@ class JsonMemberTable {
   // As clear, without touching the members: for an owner that has already
   // reset their keys and may have freed them.
   void forgetMembers();
+  // As forgetMembers, also freeing the order's item array through `batch`.
+  void forgetMembers(json::FreeBatch& batch) {
+    forgetMembers();
+    order_.dropItems(batch);
+  }
   void sort(bool descending) { order_.sortByKey(descending); }
+  // A parser's finished object: its member order moves into the arena.
+  void compact(json::Arena& arena) { order_.compact(arena); }
+
+  // Members from which on lookups go through the buckets.
+  static constexpr std::int32_t kIndexedFrom = 9;
 
  private:
   std::int32_t bucketOf(std::int32_t hash) const {
@@ -57,11 +72,11 @@ class JsonMemberTable {
                                      static_cast<std::uint32_t>(bucketCount_));
   }
   void grow();
+  // (Re)builds the buckets from the member order.
+  void index();
   bool unlink(JsonNode* node);
 
-  // A table of the default size needs no bucket array of its own.
-  JsonNode* inlineBuckets_[json::kDefaultBucketCount] = {};
-  JsonNode** buckets_ = inlineBuckets_;
+  JsonNode** buckets_ = nullptr;  // none while the members are few
   std::int32_t bucketCount_ = 0;
   std::int32_t threshold_ = 0;
   float loadFactor_ = json::kDefaultLoadFactor;

@@ -1,6 +1,7 @@
 #include "json/json_node.h"
 
 #include <charconv>  // to_chars
+#include <new>       // placement new
 #include <vector>
 
 #include "json/json_constants.h"
@@ -10,9 +11,45 @@
 namespace varnel {
 namespace {
 
+// Frees a node whose children are gone; arena memory goes through `batch`.
+void freeNode(JsonNode* node, json::FreeBatch& batch) {
+  node->key.reset(&batch);
+  node->text.reset(&batch);
+  const bool inArena = node->storage & kNodeInArena;
+  node->~JsonNode();
+  if (inArena) {
+    batch.free(node);
+  } else {
+    ::operator delete(node);
+  }
+}
+
+template <typename Container>
+void freeContainer(const JsonNode* node, Container* container, json::FreeBatch& batch) {
+  if (!container) return;
+  if (node->storage & kContainerInArena) {
+    container->~Container();
+    batch.free(container);
+  } else {
+    delete container;
+  }
+}
+
+template <typename Container>
+Container* newContainer(JsonNode* node, json::Arena* arena) {
+  if (arena) {
+    if (void* memory = arena->allocate(sizeof(Container))) {
+      node->storage |= kContainerInArena;
+      return new (memory) Container;
+    }
+  }
+  node->storage &= ~kContainerInArena;
+  return new Container;
+}
+
 // Drops the container's reference on every child; containers that reach zero
 // are queued on `dying` instead of being freed recursively, scalars are freed.
-void releaseChildren(JsonNode* node, std::vector<JsonNode*>& dying) {
+void releaseChildren(JsonNode* node, std::vector<JsonNode*>& dying, json::FreeBatch& batch) {
   const JsonNodeList* items = nullptr;
   if (node->type == JsonType::kObject && node->content.table) {
     items = &node->content.table->order();
@@ -23,7 +60,7 @@ void releaseChildren(JsonNode* node, std::vector<JsonNode*>& dying) {
   for (JsonNode* child : *items) {
     child->parent = nullptr;
     if (node->type == JsonType::kObject) {
-      child->key.reset();
+      child->key.reset(&batch);
       child->nextInBucket = nullptr;
     }
     if (child->refs.fetch_sub(1, std::memory_order_acq_rel) != 1) continue;
@@ -32,37 +69,45 @@ void releaseChildren(JsonNode* node, std::vector<JsonNode*>& dying) {
     if (child->type == JsonType::kObject || child->type == JsonType::kArray) {
       dying.push_back(child);
     } else {
-      delete child;
+      freeNode(child, batch);
     }
   }
 }
 
-void clearContentInto(JsonNode* node, std::vector<JsonNode*>& dying) {
-  releaseChildren(node, dying);
+void clearContentInto(JsonNode* node, std::vector<JsonNode*>& dying, json::FreeBatch& batch) {
+  releaseChildren(node, dying, batch);
   if (node->type == JsonType::kObject) {
     // Some members may already be freed: the table must not visit them.
-    if (node->content.table) node->content.table->forgetMembers();
-    delete node->content.table;
+    if (node->content.table) node->content.table->forgetMembers(batch);
+    freeContainer(node, node->content.table, batch);
   } else if (node->type == JsonType::kArray) {
-    delete node->content.list;
+    if (node->content.list) node->content.list->dropItems(batch);
+    freeContainer(node, node->content.list, batch);
   }
+  node->storage &= ~kContainerInArena;
   node->content.integer = 0;
-  node->text.reset();
+  node->text.reset(&batch);
 }
 
-void freeAll(std::vector<JsonNode*>& dying) {
+void freeAll(std::vector<JsonNode*>& dying, json::FreeBatch& batch) {
   while (!dying.empty()) {
     JsonNode* node = dying.back();
     dying.pop_back();
-    clearContentInto(node, dying);
-    delete node;
+    clearContentInto(node, dying, batch);
+    freeNode(node, batch);
   }
 }
 
 }  // namespace
 
-JsonNode* newNode(JsonType type) {
-  auto* node = new JsonNode;
+JsonNode* newNode(JsonType type, json::Arena* arena) {
+  JsonNode* node = nullptr;
+  if (void* memory = arena ? arena->allocate(sizeof(JsonNode)) : nullptr) {
+    node = new (memory) JsonNode;
+    node->storage = kNodeInArena;
+  } else {
+    node = new JsonNode;
+  }
   node->type = type;
   return node;
 }
@@ -70,12 +115,13 @@ JsonNode* newNode(JsonType type) {
 void release(JsonNode* node) {
   if (!node || node->refs.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
   if (node->parent) detachFromParent(node);
+  json::FreeBatch batch;
   if (node->type != JsonType::kObject && node->type != JsonType::kArray) {
-    delete node;
+    freeNode(node, batch);
     return;
   }
   std::vector<JsonNode*> dying{node};
-  freeAll(dying);
+  freeAll(dying, batch);
 }
 
 std::u16string floatText(double value) {
@@ -133,27 +179,29 @@ JsonNode* newRawNode(std::u16string_view literal) {
   return node;
 }
 
-JsonNode* newArrayNode() {
-  JsonNode* node = newNode(JsonType::kArray);
-  node->content.list = new JsonNodeList;
+JsonNode* newArrayNode(json::Arena* arena) {
+  JsonNode* node = newNode(JsonType::kArray, arena);
+  node->content.list = newContainer<JsonNodeList>(node, arena);
   return node;
 }
 
-JsonNode* newObjectNode() {
-  JsonNode* node = newNode(JsonType::kObject);
-  node->content.table = new JsonMemberTable;
+JsonNode* newObjectNode(json::Arena* arena) {
+  JsonNode* node = newNode(JsonType::kObject, arena);
+  node->content.table = newContainer<JsonMemberTable>(node, arena);
   return node;
 }
 
 void clearContent(JsonNode* node) {
+  json::FreeBatch batch;
   std::vector<JsonNode*> dying;
-  clearContentInto(node, dying);
-  freeAll(dying);
+  clearContentInto(node, dying, batch);
+  freeAll(dying, batch);
 }
 
 void emptyInPlace(JsonNode* node) {
+  json::FreeBatch batch;
   std::vector<JsonNode*> dying;
-  releaseChildren(node, dying);
+  releaseChildren(node, dying, batch);
   switch (node->type) {
     case JsonType::kObject:
       if (node->content.table) node->content.table->forgetMembers();
@@ -168,22 +216,22 @@ void emptyInPlace(JsonNode* node) {
       node->content.integer = 0;
       break;
   }
-  node->text.reset();
-  freeAll(dying);
+  node->text.reset(&batch);
+  freeAll(dying, batch);
 }
 
 void ensureObject(JsonNode* node) {
   if (node->type == JsonType::kObject && node->content.table) return;
   clearContent(node);
   node->type = JsonType::kObject;
-  node->content.table = new JsonMemberTable;
+  node->content.table = newContainer<JsonMemberTable>(node, nullptr);
 }
 
 void ensureArray(JsonNode* node) {
   if (node->type == JsonType::kArray && node->content.list) return;
   clearContent(node);
   node->type = JsonType::kArray;
-  node->content.list = new JsonNodeList;
+  node->content.list = newContainer<JsonNodeList>(node, nullptr);
 }
 
 void becomeNull(JsonNode* node) {

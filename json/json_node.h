@@ -17,11 +17,18 @@ namespace varnel {
 class JsonNodeList;
 class JsonMemberTable;
 
+// Where a node's own memory and its container object came from.
+enum JsonNodeStorage : std::uint8_t {
+  kNodeInArena = 1,       // the node itself
+  kContainerInArena = 2,  // content.list / content.table
+};
+
 class JsonNode {
  public:
   std::atomic<std::int32_t> refs{1};
   JsonType type = JsonType::kNull;
   std::int32_t keyHash = 0;          // valid while a member of an object
+  std::uint8_t storage = 0;          // JsonNodeStorage bits
   JsonNode* nextInBucket = nullptr;  // likewise
   JsonNode* parent = nullptr;        // container, not counted; null for a root
   NodeText key;                      // valid while a member of an object
@@ -47,16 +54,17 @@ inline void addRef(JsonNode* node) { node->refs.fetch_add(1, std::memory_order_r
 void release(JsonNode* node);
 
 // --- construction (count 1, unattached) -------------------------------------
-// A bare node of the type: no content, no literal.
-JsonNode* newNode(JsonType type);
+// A bare node of the type: no content, no literal. With an arena (the
+// parser's), the node is taken from it.
+JsonNode* newNode(JsonType type, json::Arena* arena = nullptr);
 JsonNode* newNullNode();
 JsonNode* newBoolNode(bool value);
 JsonNode* newFloatNode(double value);
 JsonNode* newIntegerNode(std::int64_t value);
 JsonNode* newStringNode(std::u16string_view text);
 JsonNode* newRawNode(std::u16string_view literal);
-JsonNode* newArrayNode();
-JsonNode* newObjectNode();
+JsonNode* newArrayNode(json::Arena* arena = nullptr);
+JsonNode* newObjectNode(json::Arena* arena = nullptr);
 
 // --- content ----------------------------------------------------------------
 // Releases children, frees texts and containers; the type code stays.

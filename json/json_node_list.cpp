@@ -1,8 +1,9 @@
 #include "json/json_node_list.h"
 
-#include <cstring>  // memmove, memset
-#include <tuple>    // tie
-#include <utility>  // swap
+#include <algorithm>  // max
+#include <cstring>    // memcpy, memmove
+#include <tuple>      // tie
+#include <utility>    // swap
 
 #include "json/json_node.h"
 
@@ -11,22 +12,62 @@ namespace varnel {
 JsonNodeList::JsonNodeList(std::int32_t capacity) {
   if (capacity < 0) capacity = json::kDefaultListCapacity;
   capacity_ = capacity;
-  if (capacity_ > json::kDefaultListCapacity) items_ = new JsonNode* [capacity_] {};
 }
 
-JsonNodeList::~JsonNodeList() {
-  if (onHeap()) delete[] items_;
+JsonNodeList::~JsonNodeList() { freeItems(); }
+
+void JsonNodeList::freeItems() {
+  if (itemsInArena_) {
+    json::Arena::free(items_);
+  } else {
+    delete[] items_;
+  }
+  items_ = nullptr;
+  allocated_ = 0;
+  itemsInArena_ = false;
 }
 
 void JsonNodeList::growFor(std::int64_t needed) {
-  if (needed <= capacity_) return;
-  std::int64_t grown = std::int64_t{capacity_} * 2 + 1;
-  if (grown < needed) grown = needed;
-  auto* items = new JsonNode* [grown] {};
+  if (needed > capacity_) {
+    std::int64_t grown = std::int64_t{capacity_} * 2 + 1;
+    if (grown < needed) grown = needed;
+    capacity_ = static_cast<std::int32_t>(grown);
+  }
+  if (needed <= allocated_) return;
+  std::int64_t size = std::max<std::int64_t>({needed, std::int64_t{allocated_} * 2, 4});
+  if (size > capacity_) size = capacity_;
+  auto* items = new JsonNode*[size];
   if (count_ > 0) std::memcpy(items, items_, sizeof(JsonNode*) * count_);
-  if (onHeap()) delete[] items_;
+  freeItems();
   items_ = items;
-  capacity_ = static_cast<std::int32_t>(grown);
+  allocated_ = static_cast<std::int32_t>(size);
+}
+
+void JsonNodeList::dropItems(json::FreeBatch& batch) {
+  if (itemsInArena_) {
+    batch.free(items_);
+  } else {
+    delete[] items_;
+  }
+  items_ = nullptr;
+  allocated_ = 0;
+  itemsInArena_ = false;
+  count_ = 0;
+}
+
+void JsonNodeList::compact(json::Arena& arena) {
+  if (itemsInArena_ || count_ == allocated_) return;
+  if (count_ == 0) {
+    freeItems();
+    return;
+  }
+  auto* items = static_cast<JsonNode**>(arena.allocate(sizeof(JsonNode*) * count_));
+  if (!items) return;  // too large for the arena: stays on the heap
+  std::memcpy(items, items_, sizeof(JsonNode*) * count_);
+  freeItems();
+  items_ = items;
+  allocated_ = count_;
+  itemsInArena_ = true;
 }
 
 std::int32_t JsonNodeList::append(JsonNode* node) {
@@ -53,7 +94,7 @@ bool JsonNodeList::set(std::int64_t index, JsonNode* node) {
 bool JsonNodeList::removeAt(std::int64_t index) {
   if (index < 0 || index >= count_) return false;
   std::memmove(items_ + index, items_ + index + 1, sizeof(JsonNode*) * (count_ - index - 1));
-  items_[--count_] = nullptr;
+  --count_;
   return true;
 }
 
@@ -66,10 +107,7 @@ std::int32_t JsonNodeList::indexOf(const JsonNode* node) const {
 
 bool JsonNodeList::removeNode(const JsonNode* node) { return removeAt(indexOf(node)); }
 
-void JsonNodeList::clear() {
-  if (capacity_ > 0) std::memset(items_, 0, sizeof(JsonNode*) * capacity_);
-  count_ = 0;
-}
+void JsonNodeList::clear() { count_ = 0; }
 
 namespace {
 

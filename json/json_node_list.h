@@ -1,10 +1,15 @@
 // JsonNodeList: a growable list of node pointers (array elements, an object's
 // member order, the parser's stack). It counts no references; its owner does.
+//
+// `capacity` follows the list's growth rule (8, 17, 35, ...); the item array
+// itself is only as large as the items need (doubling), because most arrays
+// and objects in real documents hold a handful of values.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
+#include "json/json_arena.h"
 #include "json/json_constants.h"
 
 namespace varnel {
@@ -39,6 +44,12 @@ class JsonNodeList {
   std::int32_t indexOf(const JsonNode* node) const;
   std::vector<JsonNode*> snapshot() const { return {begin(), end()}; }
   void clear();
+  // Moves the items into an array of exactly their number from `arena` (a
+  // parser's finished container will not grow again).
+  void compact(json::Arena& arena);
+  // Frees the item array (through `batch` when it is in an arena) and
+  // forgets every item; the capacity stays.
+  void dropItems(json::FreeBatch& batch);
 
   // Quicksort of the items by key (member order only), never recursing deeper
   // than log2(count).
@@ -46,14 +57,13 @@ class JsonNodeList {
 
  private:
   void growFor(std::int64_t needed);
+  void freeItems();
 
-  bool onHeap() const { return items_ != inline_; }
-
-  // Lists of up to the default capacity need no allocation of their own.
-  JsonNode* inline_[json::kDefaultListCapacity] = {};
-  JsonNode** items_ = inline_;
+  JsonNode** items_ = nullptr;
   std::int32_t count_ = 0;
-  std::int32_t capacity_ = 0;
+  std::int32_t capacity_ = 0;   // by the growth rule
+  std::int32_t allocated_ = 0;  // entries items_ really has
+  bool itemsInArena_ = false;
 };
 
 }  // namespace varnel

@@ -147,9 +147,10 @@ double readFloat(std::u16string_view token) {
 }
 
 // Decodes into a NodeText without an intermediate string.
-void assignDecoded(NodeText& out, std::u16string_view text, bool decodeUnicode) {
+void assignDecoded(NodeText& out, std::u16string_view text, bool decodeUnicode,
+                   json::Arena* arena = nullptr) {
   if (text.find(u'\\') == std::u16string_view::npos) {
-    out.assign(text);
+    out.assign(text, arena);
     return;
   }
   // Decoding only shrinks: short texts decode on the stack and are copied
@@ -214,8 +215,9 @@ void assignDecoded(NodeText& out, std::u16string_view text, bool decodeUnicode) 
     }
   }
   buffer[n] = 0;
-  if (buffer == local) {
-    out.assign(std::u16string_view(local, n));
+  if (buffer == local || arena) {
+    out.assign(std::u16string_view(buffer, n), arena);
+    if (buffer != local) delete[] buffer;
   } else {
     out.adopt(buffer, n);
   }
@@ -297,8 +299,16 @@ class JsonScanner {
     stack_.push_back(node);
     return kJsonParsed;
   }
+  // A closed container gets no more children: its items move into the arena.
   void pop() {
-    if (!stack_.empty()) stack_.pop_back();
+    if (stack_.empty()) return;
+    JsonNode* closed = stack_.back();
+    stack_.pop_back();
+    if (closed->type == JsonType::kArray && closed->content.list) {
+      closed->content.list->compact(arena_);
+    } else if (closed->type == JsonType::kObject && closed->content.table) {
+      closed->content.table->compact(arena_);
+    }
   }
 
   std::u16string_view slice(std::int64_t start, std::int64_t length) const {
@@ -306,11 +316,11 @@ class JsonScanner {
     return text_.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(length));
   }
 
-  NodeText keyText(bool trim) const {
+  NodeText keyText(bool trim) {
     std::u16string_view key = slice(keyStart_, keyLength_);
     if (trim) key = trimToken(key);
     NodeText out;
-    assignDecoded(out, key, rules_.decodeUnicode);
+    assignDecoded(out, key, rules_.decodeUnicode, &arena_);
     return out;
   }
 
@@ -392,13 +402,13 @@ class JsonScanner {
       JsonNode* object = nullptr;
       if (container->type == JsonType::kArray) {
         if (static_cast<std::int32_t>(stack_.size()) >= json::kMaxNestingDepth) return kJsonTooDeep;
-        object = newObjectNode();
+        object = newObjectNode(&arena_);
         appendChild(container, object);
       } else {
         if (keyStart_ == -1) return kJsonMissingKey;
         if (rules_.unquotedKeys && keyLength_ == 0) return kJsonMissingKey;
         if (static_cast<std::int32_t>(stack_.size()) >= json::kMaxNestingDepth) return kJsonTooDeep;
-        object = newObjectNode();
+        object = newObjectNode(&arena_);
         storeMember(container, keyText(rules_.unquotedKeys), object);
       }
       push(object);
@@ -423,7 +433,7 @@ class JsonScanner {
     } else {
       if (container->type != JsonType::kArray && keyStart_ == -1) return kJsonMissingKey;
       if (static_cast<std::int32_t>(stack_.size()) >= json::kMaxNestingDepth) return kJsonTooDeep;
-      JsonNode* array = newArrayNode();
+      JsonNode* array = newArrayNode(&arena_);
       if (container->type == JsonType::kArray) {
         appendChild(container, array);
       } else {
@@ -485,23 +495,33 @@ class JsonScanner {
   }
 
   JsonNode* makeScalar(std::u16string_view token) {
-    if (token == json::kNullText) return newNullNode();
-    if (token == json::kTrueText) return newBoolNode(true);
-    if (token == json::kFalseText) return newBoolNode(false);
     JsonNode* node = nullptr;
+    if (token == json::kNullText) {
+      node = newNode(JsonType::kNull, &arena_);
+      node->text.borrow(json::kNullText);
+      return node;
+    }
+    if (token == json::kTrueText || token == json::kFalseText) {
+      const bool value = token == json::kTrueText;
+      node = newNode(JsonType::kBoolean, &arena_);
+      node->content.integer = value ? 1 : 0;
+      node->text.borrow(value ? json::kTrueText : json::kFalseText);
+      return node;
+    }
     switch (classifyNumber(token)) {
       case 1:
-        node = newNode(JsonType::kInteger);
+        node = newNode(JsonType::kInteger, &arena_);
         node->content.integer = readInteger(token);
         break;
       case 2:
-        node = newNode(JsonType::kFloat);
+        node = newNode(JsonType::kFloat, &arena_);
         node->content.number = readFloat(token);
         break;
       default:
-        return newRawNode(token);
+        node = newNode(JsonType::kRaw, &arena_);
+        break;
     }
-    node->text.assign(token);  // a parsed number keeps the token as written
+    node->text.assign(token, &arena_);  // a number keeps the token as written
     return node;
   }
 
@@ -511,8 +531,8 @@ class JsonScanner {
     if (!arrayMode && keyStart_ == -1) return kJsonMissingKey;
     JsonNode* node = nullptr;
     if (valueKind_ == kKindString) {
-      node = newStringNode({});
-      assignDecoded(node->text, slice(valueStart_, valueLength_), rules_.decodeUnicode);
+      node = newNode(JsonType::kString, &arena_);
+      assignDecoded(node->text, slice(valueStart_, valueLength_), rules_.decodeUnicode, &arena_);
     } else {
       std::u16string_view token =
           trimToken(slice(valueStart_, static_cast<std::int64_t>(pos) - valueStart_));
@@ -527,6 +547,7 @@ class JsonScanner {
     return kJsonParsed;
   }
 
+  json::Arena arena_;  // what this parse builds; the chunks outlive the scanner
   JsonNode* root_;
   std::u16string_view text_;
   JsonScanRules rules_;
