@@ -3,14 +3,6 @@
 #include <fcntl.h>   // open
 #include <unistd.h>  // fsync, getpid, unlink
 
-#include <qpdf/Pipeline.hh>
-#include <qpdf/QPDF.hh>
-#include <qpdf/QPDFObjectHandle.hh>
-#include <qpdf/QPDFPageDocumentHelper.hh>
-#include <qpdf/QPDFPageObjectHelper.hh>
-#include <qpdf/QPDFWriter.hh>
-#include <qpdf/QUtil.hh>  // utf8_to_utf16
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -18,6 +10,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 #include <random>
 #include <set>
 #include <string_view>
@@ -27,6 +20,7 @@
 
 #include "pdf/file_names.h"
 #include "pdf/jpeg_info.h"
+#include "pdf/pdf_file_writer.h"
 
 namespace varnel {
 namespace {
@@ -56,7 +50,6 @@ const std::string kCancelledText = "已取消" + std::string(kNotWritten);
 constexpr std::string_view kUnreadablePage = "无法读取";
 constexpr std::string_view kNotJpegPage = "不是可用的JPEG图像";
 constexpr std::string_view kReencodeFailedPage = "无法转换为JPEG";
-constexpr std::string_view kChangedPage = "在导出时被修改";
 
 // --- page size ---------------------------------------------------------------
 constexpr double kPointsPerInch = 72;
@@ -69,9 +62,7 @@ constexpr double kMaxPagePoints = 14400;
 
 constexpr int kMaxPageNumber = 100000;  // a book's page count never comes near
 
-// Failures that end the export with a message for the user. Not derived from
-// std::exception: qpdf turns those into its own errors on their way out of a
-// stream provider, and the message would be lost.
+// Failures that end the export with a message for the user.
 struct ExportError {
   std::string message;
 };
@@ -158,13 +149,19 @@ PageScan scanPages(const fs::path& folder, int pageCount) {
 
 using FilePtr = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 
-// Reads a whole file into `buffer`, reusing its storage from page to page.
+// Reads a whole file into `buffer`, reusing its storage from page to page:
+// one read of the size the file has, then a check that nothing follows.
 bool readWholeFile(const fs::path& path, std::string& buffer) {
   FilePtr file(std::fopen(path.c_str(), "rb"), std::fclose);
   if (!file) return false;
-  buffer.clear();
-  char chunk[1 << 16];
-  std::size_t got;
+  std::error_code error;
+  const auto size = static_cast<std::size_t>(fs::file_size(path, error));
+  if (error) return false;
+  buffer.resize(size);
+  std::size_t got = std::fread(buffer.data(), 1, size, file.get());
+  buffer.resize(got);
+  // A file that grew while it was read: take the rest too.
+  char chunk[4096];
   while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) buffer.append(chunk, got);
   return !std::ferror(file.get());
 }
@@ -228,169 +225,102 @@ class TemporaryOutput {
   std::FILE* file_ = nullptr;
 };
 
-// --- the pages ---------------------------------------------------------------
-struct PageRecord {
-  int number = 0;
-  JpegInfo info;
-  std::size_t size = 0;
-  // Where a re-encoded page waits for the writer; -1: the page's own file.
-  long spoolOffset = -1;
-};
+// --- the document ------------------------------------------------------------
+// Objects 1..3 are known before the pages; each page adds its image, its page
+// object and, for a size not seen before, the content stream that draws the
+// image over the whole page (pages of one size share it).
+class BookDocument {
+ public:
+  explicit BookDocument(std::FILE* out)
+      : writer_(out),
+        catalog_(writer_.reserveObject()),
+        pages_(writer_.reserveObject()),
+        info_(writer_.reserveObject()) {}
 
-// What the stream providers share while qpdf writes: the folder to read
-// pages from again, the spool of re-encoded pages and one page's buffer.
-struct WriteState {
-  fs::path folder;
-  FilePtr spool{nullptr, std::fclose};
-  std::vector<PageRecord> pages;
-  std::string buffer;
-  const std::atomic<bool>* cancel = nullptr;
-
-  bool cancelled() const { return cancel && cancel->load(std::memory_order_relaxed); }
-};
-
-std::FILE* spoolOf(WriteState& state) {
-  if (!state.spool) state.spool.reset(std::tmpfile());
-  if (!state.spool) throw ExportError{kWriteFailedText};
-  return state.spool.get();
-}
-
-// First pass: every page is read once, checked and, when it is not a usable
-// JPEG, re-encoded into the spool. Only the records stay in memory.
-void preparePages(const BookPdfRequest& request, int total, WriteState& state,
-                  BookPdfResult& result) {
-  state.pages.reserve(static_cast<std::size_t>(total));
-  for (int n = 1; n <= total; ++n) {
-    if (state.cancelled()) throw Cancelled{};
-    if (!readWholeFile(state.folder / pageFileName(n), state.buffer)) {
-      throw ExportError{pageText(n, kUnreadablePage)};
-    }
-    PageRecord page;
-    page.number = n;
-    page.size = state.buffer.size();
-    if (auto info = readJpegInfo(state.buffer)) {
-      page.info = *info;
-    } else {
-      if (!request.reencodeToJpeg) throw ExportError{pageText(n, kNotJpegPage)};
-      std::optional<std::string> jpeg;
-      try {
-        jpeg = request.reencodeToJpeg(state.buffer);
-      } catch (...) {
-      }
-      auto jpegInfo = jpeg ? readJpegInfo(*jpeg) : std::nullopt;
-      if (!jpegInfo) throw ExportError{pageText(n, kReencodeFailedPage)};
-      std::FILE* spool = spoolOf(state);
-      page.info = *jpegInfo;
-      page.size = jpeg->size();
-      page.spoolOffset = std::ftell(spool);
-      if (page.spoolOffset < 0 ||
-          std::fwrite(jpeg->data(), 1, jpeg->size(), spool) != jpeg->size()) {
-        throw ExportError{kWriteFailedText};
-      }
-      ++result.reencoded;
-    }
-    state.pages.push_back(page);
-    if (request.progress) request.progress(n, total);
-  }
-  if (state.spool && std::fflush(state.spool.get()) != 0) throw ExportError{kWriteFailedText};
-}
-
-// Second pass, called by qpdf as it writes each image: the page's bytes,
-// read again, exactly as they were checked.
-void providePage(WriteState& state, std::size_t index, Pipeline* pipeline) {
-  if (state.cancelled()) throw Cancelled{};
-  const PageRecord& page = state.pages[index];
-  bool same;
-  if (page.spoolOffset < 0) {
-    same = readWholeFile(state.folder / pageFileName(page.number), state.buffer) &&
-           state.buffer.size() == page.size;
-    if (same) {
-      auto info = readJpegInfo(state.buffer);
-      same = info && info->width == page.info.width && info->height == page.info.height &&
-             info->components == page.info.components;
-    }
-  } else {
-    state.buffer.resize(page.size);
-    same = std::fseek(state.spool.get(), page.spoolOffset, SEEK_SET) == 0 &&
-           std::fread(state.buffer.data(), 1, page.size, state.spool.get()) == page.size;
-  }
-  if (!same) throw ExportError{pageText(page.number, kChangedPage)};
-  pipeline->write(reinterpret_cast<const unsigned char*>(state.buffer.data()), state.buffer.size());
-  pipeline->finish();
-}
-
-// A text string of the info dictionary: ASCII as it is, anything else as
-// UTF-16BE with a byte order mark, which every reader understands.
-QPDFObjectHandle infoString(std::string_view utf8) {
-  const bool ascii = std::all_of(utf8.begin(), utf8.end(),
-                                 [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-  return QPDFObjectHandle::newString(ascii ? std::string(utf8)
-                                           : QUtil::utf8_to_utf16(std::string(utf8)));
-}
-
-QPDFObjectHandle colourSpaceOf(const JpegInfo& info) {
-  switch (info.components) {
-    case 1:
-      return QPDFObjectHandle::newName("/DeviceGray");
-    case 4:
-      return QPDFObjectHandle::newName("/DeviceCMYK");
-    default:
-      return QPDFObjectHandle::newName("/DeviceRGB");
-  }
-}
-
-QPDFObjectHandle imageOf(QPDF& pdf, const std::shared_ptr<WriteState>& state, std::size_t index) {
-  const JpegInfo& info = state->pages[index].info;
-  QPDFObjectHandle image = pdf.newStream();
-  QPDFObjectHandle dict = image.getDict();
-  dict.replaceKey("/Type", QPDFObjectHandle::newName("/XObject"));
-  dict.replaceKey("/Subtype", QPDFObjectHandle::newName("/Image"));
-  dict.replaceKey("/Width", QPDFObjectHandle::newInteger(info.width));
-  dict.replaceKey("/Height", QPDFObjectHandle::newInteger(info.height));
-  dict.replaceKey("/ColorSpace", colourSpaceOf(info));
-  dict.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(info.bitsPerComponent));
-  if (info.components == 4 && info.adobeMarker) {
+  void addPage(const JpegInfo& info, std::string_view jpeg) {
+    const int image = writer_.reserveObject();
+    std::string dictionary = "/Type /XObject /Subtype /Image /Width " + std::to_string(info.width) +
+                             " /Height " + std::to_string(info.height) + " /ColorSpace " +
+                             colourSpaceOf(info) + " /BitsPerComponent " +
+                             std::to_string(info.bitsPerComponent) + " /Filter /DCTDecode";
     // Adobe applications store CMYK JPEGs inverted and mark them so.
-    dict.replaceKey("/Decode", QPDFObjectHandle::parse("[1 0 1 0 1 0 1 0]"));
-  }
-  image.replaceStreamData(
-      [state, index](Pipeline* pipeline) { providePage(*state, index, pipeline); },
-      QPDFObjectHandle::newName("/DCTDecode"), QPDFObjectHandle::newNull());
-  return image;
-}
+    if (info.components == 4 && info.adobeMarker) dictionary += " /Decode [1 0 1 0 1 0 1 0]";
+    writer_.writeStream(image, dictionary, jpeg);
 
-// Builds the document: one page per record, the image filling the page.
-// Pages of the same size share one content stream.
-void buildDocument(QPDF& pdf, const std::shared_ptr<WriteState>& state, const std::string& title) {
-  pdf.emptyPDF();
-  QPDFPageDocumentHelper pages(pdf);
-  std::map<std::string, QPDFObjectHandle> contentsBySize;
-  for (std::size_t i = 0; i < state->pages.size(); ++i) {
-    const PageSize size = pageSizeOf(state->pages[i].info);
+    const PageSize size = pageSizeOf(info);
     const std::string width = formatPoints(size.width);
     const std::string height = formatPoints(size.height);
-    QPDFObjectHandle& contents = contentsBySize[width + " " + height];
-    if (!contents.isInitialized()) {
-      contents = pdf.newStream("q " + width + " 0 0 " + height + " 0 0 cm /Im0 Do Q");
+    int& contents = contentsBySize_[width + " " + height];
+    if (contents == 0) {
+      contents = writer_.reserveObject();
+      writer_.writeStream(contents, "", "q " + width + " 0 0 " + height + " 0 0 cm /Im0 Do Q");
     }
-    QPDFObjectHandle page = QPDFObjectHandle::newDictionary();
-    page.replaceKey("/Type", QPDFObjectHandle::newName("/Page"));
-    page.replaceKey("/MediaBox",
-                    QPDFObjectHandle::newArray(std::vector<QPDFObjectHandle>{
-                        QPDFObjectHandle::newInteger(0), QPDFObjectHandle::newInteger(0),
-                        QPDFObjectHandle::newReal(width), QPDFObjectHandle::newReal(height)}));
-    QPDFObjectHandle xobjects = QPDFObjectHandle::newDictionary();
-    xobjects.replaceKey("/Im0", imageOf(pdf, state, i));
-    QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
-    resources.replaceKey("/XObject", xobjects);
-    page.replaceKey("/Resources", resources);
-    page.replaceKey("/Contents", contents);
-    pages.addPage(QPDFPageObjectHelper(pdf.makeIndirectObject(page)), false);
+    const int page = writer_.reserveObject();
+    writer_.writeObject(page, "<< /Type /Page /Parent " + reference(pages_) + " /MediaBox [0 0 " +
+                                  width + " " + height + "] /Resources << /XObject << /Im0 " +
+                                  reference(image) + " >> >> /Contents " + reference(contents) +
+                                  " >>");
+    pageObjects_.push_back(page);
   }
-  QPDFObjectHandle info = QPDFObjectHandle::newDictionary();
-  info.replaceKey("/Title", infoString(title));
-  info.replaceKey("/Creator", infoString(kCreator));
-  pdf.getTrailer().replaceKey("/Info", pdf.makeIndirectObject(info));
+
+  bool finish(std::string_view title) {
+    writer_.writeObject(catalog_, "<< /Type /Catalog /Pages " + reference(pages_) + " >>");
+    std::string kids;
+    kids.reserve(pageObjects_.size() * 10);
+    for (int page : pageObjects_) kids += reference(page) + " ";
+    writer_.writeObject(pages_, "<< /Type /Pages /Kids [" + kids + "] /Count " +
+                                    std::to_string(pageObjects_.size()) + " >>");
+    writer_.writeObject(info_, "<< /Title " + pdfTextString(title) + " /Creator " +
+                                   pdfTextString(kCreator) + " >>");
+    return writer_.finish(catalog_, info_);
+  }
+
+  bool ok() const { return writer_.ok(); }
+
+ private:
+  static std::string reference(int object) { return std::to_string(object) + " 0 R"; }
+  static const char* colourSpaceOf(const JpegInfo& info) {
+    switch (info.components) {
+      case 1:
+        return "/DeviceGray";
+      case 4:
+        return "/DeviceCMYK";
+      default:
+        return "/DeviceRGB";
+    }
+  }
+
+  PdfFileWriter writer_;
+  int catalog_;
+  int pages_;
+  int info_;
+  std::vector<int> pageObjects_;
+  std::map<std::string, int> contentsBySize_;
+};
+
+bool cancelled(const BookPdfRequest& request) {
+  return request.cancel && request.cancel->load(std::memory_order_relaxed);
+}
+
+// The JPEG to embed for page `number`, read into `bytes`: the file as it is,
+// or, when no reader could show it, what the re-encoder makes of it.
+JpegInfo pageJpeg(const BookPdfRequest& request, const fs::path& folder, int number,
+                  std::string& bytes, BookPdfResult& result) {
+  if (!readWholeFile(folder / pageFileName(number), bytes)) {
+    throw ExportError{pageText(number, kUnreadablePage)};
+  }
+  if (auto info = readJpegInfo(bytes)) return *info;
+  if (!request.reencodeToJpeg) throw ExportError{pageText(number, kNotJpegPage)};
+  std::optional<std::string> jpeg;
+  try {
+    jpeg = request.reencodeToJpeg(bytes);
+  } catch (...) {
+  }
+  auto info = jpeg ? readJpegInfo(*jpeg) : std::nullopt;
+  if (!info) throw ExportError{pageText(number, kReencodeFailedPage)};
+  bytes = std::move(*jpeg);
+  ++result.reencoded;
+  return *info;
 }
 
 fs::path withoutTrailingSeparators(const std::string& path) {
@@ -411,11 +341,8 @@ std::string bookPdfPath(const std::string& folder) {
 BookPdfResult writeBookPdf(const BookPdfRequest& request) {
   BookPdfResult result;
   try {
-    auto state = std::make_shared<WriteState>();
-    state->folder = withoutTrailingSeparators(request.folder);
-    state->cancel = request.cancel;
-
-    const PageScan scan = scanPages(state->folder, request.pageCount);
+    const fs::path folder = withoutTrailingSeparators(request.folder);
+    const PageScan scan = scanPages(folder, request.pageCount);
     result.pages = scan.total;
     result.missing = scan.missing;
     if (scan.total == 0) throw ExportError{kNoPagesText};
@@ -424,24 +351,25 @@ BookPdfResult writeBookPdf(const BookPdfRequest& request) {
     const std::string outputPath =
         request.outputPath.empty() ? bookPdfPath(request.folder) : request.outputPath;
     if (outputPath.empty()) throw ExportError{kNoOutputText};
-
-    preparePages(request, scan.total, *state, result);
-
-    QPDF pdf;
-    pdf.setSuppressWarnings(true);
-    buildDocument(pdf, state,
-                  request.title.empty() ? state->folder.filename().string() : request.title);
-
     TemporaryOutput output{fs::path(outputPath)};
     if (!output.file()) throw ExportError{kWriteFailedText};
-    QPDFWriter writer(pdf);
-    writer.setOutputFile(output.path().c_str(), output.file(), false);
-    // The page dictionaries go into a compressed object stream; the images
-    // are copied as they are.
-    writer.setObjectStreamMode(qpdf_o_generate);
-    writer.write();
-    if (state->cancelled()) throw Cancelled{};
-    if (!output.commit()) throw ExportError{kWriteFailedText};
+
+    // One pass, one page in memory: each page is read, checked and copied
+    // into the file before the next is read.
+    BookDocument document(output.file());
+    std::string bytes;
+    for (int n = 1; n <= scan.total; ++n) {
+      if (cancelled(request)) throw Cancelled{};
+      const JpegInfo info = pageJpeg(request, folder, n, bytes, result);
+      document.addPage(info, bytes);
+      if (!document.ok()) throw ExportError{kWriteFailedText};
+      if (request.progress) request.progress(n, scan.total);
+    }
+    if (cancelled(request)) throw Cancelled{};
+    if (!document.finish(request.title.empty() ? folder.filename().string() : request.title) ||
+        !output.commit()) {
+      throw ExportError{kWriteFailedText};
+    }
 
     result.ok = true;
     result.path = outputPath;
@@ -452,7 +380,7 @@ BookPdfResult writeBookPdf(const BookPdfRequest& request) {
   } catch (const ExportError& error) {
     result.message = error.message;
   } catch (...) {
-    // qpdf reports a failed write (a full disk, say) as an exception.
+    // Out of memory, or a re-encoded page too large for a string.
     result.message = kWriteFailedText;
   }
   return result;

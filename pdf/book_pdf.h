@@ -1,8 +1,9 @@
 // A downloaded book as one PDF: the pages 1.jpg ... N.jpg of a book folder, in
 // numeric order, each JPEG embedded byte for byte (/DCTDecode) on a page of
 // its own size. Written to a temporary file beside the result and renamed, so
-// a failure or a cancel leaves no file and replaces nothing. Memory stays
-// about one page plus a small record per page, whatever the book's length.
+// a failure or a cancel leaves no file and replaces nothing. One pass: each
+// page is read, checked and copied into the file before the next, so memory
+// stays about one page plus a few bytes per page, whatever the book's length.
 #pragma once
 
 #include <atomic>
@@ -14,24 +15,23 @@ namespace varnel {
 
 struct BookPdfRequest {
   // Native path of the book folder (UTF-8 on Linux).
-  std::string folder;
+  std::string folder{};
   // Native path of the PDF; empty: bookPdfPath(folder), beside the folder.
   // An existing file there is replaced only once the new one is complete.
-  std::string outputPath;
+  std::string outputPath{};
   // UTF-8, becomes /Title; empty: the folder's name.
-  std::string title;
+  std::string title{};
   // The book has pages 1..pageCount. 0: up to the highest N.jpg in the folder,
   // so a gap below it still counts as missing.
   int pageCount = 0;
   // Turns a page that is not a JPEG a PDF reader shows (PNG, WebP, 12-bit,
   // arithmetic-coded, broken) into JPEG bytes; nullopt when it cannot. Null:
   // such a page fails the export. The app supplies one built on QImage.
-  std::function<std::optional<std::string>(const std::string& bytes)> reencodeToJpeg;
-  // Called on the exporting thread after each page is read and checked (the
-  // slow part when pages are re-encoded); writing the file follows quickly.
-  std::function<void(int done, int total)> progress;
-  // Polled between pages and while writing; once true the export stops and
-  // writes nothing.
+  std::function<std::optional<std::string>(const std::string& bytes)> reencodeToJpeg{};
+  // Called on the exporting thread after each page is in the file.
+  std::function<void(int done, int total)> progress{};
+  // Polled before each page and before the file is completed; once true the
+  // export stops and leaves nothing behind.
   const std::atomic<bool>* cancel = nullptr;
 };
 

@@ -43,6 +43,10 @@ std::string makeJpeg(const JpegSpec& spec) {
       pixels[static_cast<std::size_t>(y) * rowBytes + x] = static_cast<unsigned char>(value & 0xFF);
     }
   }
+  return encodeJpeg(pixels, spec);
+}
+
+std::string encodeJpeg(const std::vector<unsigned char>& pixels, const JpegSpec& spec) {
   const J_COLOR_SPACE space = spec.components == 1   ? JCS_GRAYSCALE
                               : spec.components == 4 ? JCS_CMYK
                                                      : JCS_RGB;

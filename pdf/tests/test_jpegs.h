@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace varnel::test {
 
@@ -23,6 +24,9 @@ struct JpegSpec {
 };
 
 std::string makeJpeg(const JpegSpec& spec);
+// Encodes `pixels` (rows of width * components bytes) with the spec's size,
+// components and settings; the spec's pattern fields are ignored.
+std::string encodeJpeg(const std::vector<unsigned char>& pixels, const JpegSpec& spec);
 
 // A small PNG signature and header: what a site sends when it sends no JPEG.
 std::string pngBytes();
