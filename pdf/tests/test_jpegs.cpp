@@ -61,7 +61,11 @@ std::string encodeJpeg(const std::vector<unsigned char>& pixels, const JpegSpec&
 }
 
 std::string pngBytes() {
-  return std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\0\x10\0\0\0\x0c\x08\x02\0\0\0", 33);
+  static constexpr char kPng[] =
+      "\x89PNG\r\n\x1a\n"
+      "\0\0\0\x0d"
+      "IHDR\0\0\0\x10\0\0\0\x0c\x08\x02\0\0\0";
+  return std::string(kPng, sizeof kPng - 1);
 }
 
 std::string readFile(const std::filesystem::path& path) {
