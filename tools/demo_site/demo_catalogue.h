@@ -70,14 +70,14 @@ inline constexpr const char* kDefaultDemoHost = "127.0.0.1";
 
 struct DemoOptions {
   std::string host = kDefaultDemoHost;
-  int port = 0;            // 0: any free port
-  int latencyMs = 0;       // waited before answering each page image
-  double failRate = 0.0;   // share of page images whose first request answers 500
-  std::uint32_t seed = 1;  // chooses those images
-  int imageWidth = 1240;   // page images, in pixels
-  int imageHeight = 1754;
+  int port = 0;             // 0: any free port
+  int latencyMs = 0;        // waited before answering each page image
+  double failRate = 0.0;    // share of page images whose first request answers 500
+  std::uint32_t seed = 1;   // chooses those images
   bool faultCases = false;  // the editions 故障专版, 人教版2.0 and 人教版2
-  int benchBookPages = 0;   // > 0: the edition 基准测试 with one book of this many pages
+  int imageWidth = 1240;    // page images, in pixels
+  int imageHeight = 1754;
+  int benchBookPages = 0;  // > 0: the edition 基准测试 with one book of this many pages
 };
 
 // The names of the fault editions, subjects and books, for tests to find them.

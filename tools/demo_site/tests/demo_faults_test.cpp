@@ -30,7 +30,7 @@ constexpr int kSmallWidth = 60;
 constexpr int kSmallHeight = 85;
 
 DemoOptions smallFaultOptions() {
-  return {.imageWidth = kSmallWidth, .imageHeight = kSmallHeight, .faultCases = true};
+  return {.faultCases = true, .imageWidth = kSmallWidth, .imageHeight = kSmallHeight};
 }
 
 QImage decode(const std::string& bytes) {
@@ -466,7 +466,7 @@ TEST(DemoSiteExecutable, PrintsThePortAndServesTheOptions) {
     }
   }
   const DemoCatalogue inProcess(
-      {.imageWidth = 100, .imageHeight = 140, .faultCases = true, .benchBookPages = 5});
+      {.faultCases = true, .imageWidth = 100, .imageHeight = 140, .benchBookPages = 5});
   const DemoBook& bench = bookTitled(inProcess, kBenchBook);
   EXPECT_EQ(benchLine, "BENCH " + bench.imageBase() + " 5");
 

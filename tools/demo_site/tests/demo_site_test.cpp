@@ -55,7 +55,7 @@ TEST(DemoCatalogue, AnswersEveryPathItLinks) {
 std::vector<DemoOptions> catalogueVariants() {
   return {
       DemoOptions{},
-      DemoOptions{.imageWidth = 40, .imageHeight = 60, .faultCases = true, .benchBookPages = 3}};
+      DemoOptions{.faultCases = true, .imageWidth = 40, .imageHeight = 60, .benchBookPages = 3}};
 }
 
 constexpr std::string_view kAuthority = "127.0.0.1:8123";
