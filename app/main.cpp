@@ -3,15 +3,19 @@
 #include <QDir>
 #include <QStandardPaths>
 
-#include <unistd.h>  // access
+#include <unistd.h>  // access, isatty
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "app/command_line.h"
+#include "app/pdf_export.h"
 #include "app/process_state.h"
+#include "app/progress_line.h"
 #include "app/qt_controls.h"
+#include "app/qt_jpeg_reencoder.h"
 #include "app/routines.h"
 #include "app/settings.h"
 #include "app/windows.h"
@@ -74,13 +78,24 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   setCatalogueOrigin(
       resolveCatalogueOrigin(args, std::getenv(kBaseUrlEnvironment), buildBaseUrl()));
+  QCoreApplication::setApplicationName(QStringLiteral("varnel"));
+  setJpegReencoder(reencodeAsJpeg);
+
+  // A command runs headless: no application object, no display needed.
+  const CommandLine commandLine = parseCommandLine(args);
+  if (commandLine.command != CliCommand::window) {
+    configureSettingsLocation();
+    leaveProcess(runCommandLine(commandLine, {.out = stdout,
+                                              .err = stderr,
+                                              .errIsTerminal = ::isatty(STDERR_FILENO) == 1,
+                                              .columns = terminalColumns(STDERR_FILENO)}));
+  }
 
   if (!displayLooksAvailable(args)) {
     std::fputs(kNoDisplayMessage, stderr);
     leaveProcess(kNoDisplayExitCode);
   }
   previousHandler = qInstallMessageHandler(startUpMessageHandler);
-  QApplication::setApplicationName(QStringLiteral("varnel"));
   QApplication app(argc, argv);
   startingUp = false;
 
@@ -96,6 +111,7 @@ int main(int argc, char** argv) {
       .subjectSelected = [controls] { onSubjectSelected(*controls); },
       .downloadItem = [controls] { onDownloadItem(*controls); },
       .openBookFolder = [controls] { openBookFolder(*controls); },
+      .exportPdf = [controls] { onExportPdf(*controls); },
   };
   auto* window = new MainWindow(std::move(handlers));
   window->setAttribute(Qt::WA_DeleteOnClose);

@@ -15,6 +15,13 @@ SettingsLocation* location() {
   return value;
 }
 
+std::mutex overrideMutex;
+std::optional<std::string>* directoryOverride() {
+  static auto* value = new std::optional<std::string>;
+  return value;
+}
+std::optional<bool> openOverride;
+
 std::mutex shellMutex;
 ShellHooks* shell() {
   static ShellHooks* value = new ShellHooks;
@@ -67,13 +74,31 @@ std::string readSetting(const std::string& file, std::string_view section, std::
   return readIniString(file, section, key, fallback);
 }
 
+void setDownloadDirectoryOverride(std::optional<std::string> directory) {
+  std::lock_guard lock(overrideMutex);
+  *directoryOverride() = std::move(directory);
+}
+
+void setOpenFolderOverride(std::optional<bool> open) {
+  std::lock_guard lock(overrideMutex);
+  openOverride = open;
+}
+
 std::string readDownloadDirectory() {
+  {
+    std::lock_guard lock(overrideMutex);
+    if (*directoryOverride()) return **directoryOverride();
+  }
   SettingsLocation where = settingsLocation();
   return readSetting(where.filePath, kConfigSection, kDownloadPathKey,
                      where.defaultDownloadDirectory);
 }
 
 bool readOpenFolderSetting() {
+  {
+    std::lock_guard lock(overrideMutex);
+    if (openOverride) return *openOverride;
+  }
   return readSetting(settingsFilePath(), kConfigSection, kOpenOrNotKey, kFalseSetting) ==
          kTrueSetting;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -44,6 +45,11 @@ std::string readSetting(const std::string& file, std::string_view section, std::
 std::string readDownloadDirectory();
 // OpenOrNot equals "True" exactly.
 bool readOpenFolderSetting();
+
+// For one run of the command line, which never writes conf.ini: a directory
+// and an open-folder choice that win over the file. nullopt: the file again.
+void setDownloadDirectoryOverride(std::optional<std::string> directory);
+void setOpenFolderOverride(std::optional<bool> open);
 
 // What the folder dialog is asked for; every field may be left at its default.
 struct BrowseOptions {

@@ -24,6 +24,7 @@
 #include "app/process_state.h"
 #include "app/routines.h"
 #include "app/settings.h"
+#include "app/tests/e2e_support.h"
 #include "pool/worker_pool.h"
 #include "tools/demo_site/demo_site.h"
 
@@ -34,13 +35,9 @@ namespace fs = std::filesystem;
 using demo::DemoBook;
 using demo::DemoCatalogue;
 using demo::DemoSite;
-
-Text gbk(std::string_view utf8) { return utf8BytesToText(utf8); }
-
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using testing::eventually;
+using testing::gbk;
+using testing::readFile;
 
 // A port on 127.0.0.1 where nothing listens.
 int closedPort() {
@@ -55,22 +52,8 @@ int closedPort() {
   return ntohs(address.sin_port);
 }
 
-// For the routines started on their own threads: true once `done` holds. The
-// limit only keeps a broken routine from hanging the run.
-bool eventually(const std::function<bool()>& done) {
-  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > limit) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
-
 int indexOf(HeadlessControls& controls, std::string_view combo, std::string_view utf8) {
-  for (int i = 0; i < controls.itemCount(combo); ++i) {
-    if (controls.itemText(combo, i) == gbk(utf8)) return i;
-  }
-  return -1;
+  return testing::indexOf(controls, controls, combo, utf8);
 }
 
 // Keeps every text written into the progress pane, in order.

@@ -1,0 +1,321 @@
+#include "app/command_line.h"
+
+#include <fcntl.h>  // O_WRONLY
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <charconv>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "app/book_download.h"
+#include "app/book_list.h"
+#include "app/catalogue_site.h"
+#include "app/catalogue_sync.h"
+#include "app/headless_controls.h"
+#include "app/pdf_export.h"
+#include "app/process_state.h"
+#include "app/progress_line.h"
+#include "app/routines.h"
+#include "app/settings.h"
+#include "app/site_fetch.h"
+#include "pool/worker_pool.h"
+
+extern char** environ;
+
+namespace varnel {
+namespace {
+
+// --- interrupts --------------------------------------------------------------------
+// Ctrl-C during a download stops handing out pages and lets the pages in
+// flight end; anywhere else, or a second time, the process leaves at once.
+std::atomic<bool> downloading{false};
+std::atomic<bool> interrupted{false};
+
+extern "C" void onInterrupt(int) {
+  if (interrupted.exchange(true) || !downloading.load()) ::_exit(kExitInterrupted);
+  requestDownloadCancel();
+}
+
+void installInterruptHandlers() {
+  struct sigaction action {};
+  action.sa_handler = onInterrupt;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+// --- output --------------------------------------------------------------------------
+std::string utf8(const Text& text) { return textToUtf8(text); }
+
+void printLine(std::FILE* stream, std::string_view line) {
+  std::fprintf(stream, "%.*s\n", static_cast<int>(line.size()), line.data());
+}
+
+// The desktop's file manager, without Qt: xdg-open, reaped in the background.
+void openWithDesktop(const std::string& folder) {
+  const char* argv[] = {"xdg-open", folder.c_str(), nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  pid_t child = 0;
+  const int failed =
+      posix_spawnp(&child, "xdg-open", &actions, nullptr, const_cast<char* const*>(argv), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (failed == 0) std::thread([child] { ::waitpid(child, nullptr, 0); }).detach();
+}
+
+// --- choosing by name ---------------------------------------------------------------
+int findItem(HeadlessControls& controls, std::string_view combo, const std::string& nameUtf8) {
+  const Text name = utf8BytesToText(nameUtf8);
+  for (int i = 0; i < controls.itemCount(combo); ++i) {
+    if (controls.itemText(combo, i) == name) return i;
+  }
+  return -1;
+}
+
+std::string listItems(HeadlessControls& controls, std::string_view combo) {
+  std::string names;
+  for (int i = 0; i < controls.itemCount(combo); ++i) {
+    names += "\n  " + utf8(controls.itemText(combo, i));
+  }
+  return names;
+}
+
+int usageError(const CliEnvironment& env, const std::string& message) {
+  printLine(env.err, "varnel: " + message);
+  return kExitUsage;
+}
+
+int siteError(const CliEnvironment& env, HeadlessControls& controls) {
+  printLine(env.err, "varnel: " + utf8(controls.paneText(kStatusBar, kMessagePane)) + " (" +
+                         utf8(baseUrl()) + ")");
+  return kExitFailed;
+}
+
+std::optional<int> parseRowNumber(const std::string& text, int rows) {
+  int value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || value < 1 || value > rows) {
+    return std::nullopt;
+  }
+  return value - 1;
+}
+
+// --- download with progress ------------------------------------------------------------
+class ProgressReporter {
+ public:
+  explicit ProgressReporter(const CliEnvironment& env)
+      : line_(env.err, env.errIsTerminal, env.columns) {
+    setDownloadStartListener([this](const BookDownloadStart& start) {
+      std::lock_guard lock(mutex_);
+      tally_ = start.tally;
+      total_ = start.pageCount;
+      started_ = std::chrono::steady_clock::now();
+      line_.bookStarted(utf8(start.title), start.pageCount);
+    });
+    ticker_ = std::thread([this] { tick(); });
+  }
+  ~ProgressReporter() {
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    wake_.notify_all();
+    ticker_.join();
+    setDownloadStartListener({});
+  }
+
+  void bookEnded(const std::string& summary) {
+    std::lock_guard lock(mutex_);
+    tally_.reset();
+    line_.bookEnded(summary);
+  }
+
+ private:
+  void tick() {
+    std::unique_lock lock(mutex_);
+    while (!stopping_) {
+      wake_.wait_for(lock, std::chrono::milliseconds(100));
+      if (!tally_ || stopping_) continue;
+      const auto now = std::chrono::steady_clock::now();
+      line_.update({.finished = tally_->finished(),
+                    .total = total_,
+                    .failed = tally_->failed.load(),
+                    .retries = tally_->retries.load(),
+                    .bytes = tally_->bytes.load(),
+                    .seconds = std::chrono::duration<double>(now - started_).count()},
+                   now);
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  ProgressLine line_;
+  std::shared_ptr<const DownloadTally> tally_;
+  int total_ = 0;
+  std::chrono::steady_clock::time_point started_{};
+  bool stopping_ = false;
+  std::thread ticker_;
+};
+
+std::string summaryOf(const BookDownloadOutcome& outcome) {
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%.1f", outcome.seconds);
+  std::string line =
+      utf8(outcome.title) + ": " + utf8(outcome.message) + " — 写入 " +
+      std::to_string(outcome.written) + " 页, 失败 " + std::to_string(outcome.failed) +
+      " 页, 重试 " + std::to_string(outcome.retries) + " 次, " + seconds + " 秒 (" +
+      std::to_string(outcome.written) + " written, " + std::to_string(outcome.failed) +
+      " failed, " + std::to_string(outcome.retries) + " retries, " + seconds + " s)";
+  return line;
+}
+
+// The title part of a book folder's name ("edition--subject--title").
+std::string titleOfFolder(const std::string& folder) {
+  std::string name = folder;
+  while (name.size() > 1 && name.back() == '/') name.pop_back();
+  name = name.substr(name.find_last_of('/') + 1);
+  const std::size_t separator = name.rfind(std::string(kFolderNameSeparator));
+  return separator == std::string::npos ? name
+                                        : name.substr(separator + kFolderNameSeparator.size());
+}
+
+int exportPdf(const CliEnvironment& env, const std::string& folder, const std::string& title) {
+  const PdfExportResult result = exportBookPdf(folder, title);
+  printLine(env.err, result.message);
+  if (!result.ok) return kExitFailed;
+  printLine(env.out, result.path);
+  return kExitOk;
+}
+
+int downloadBooks(const CommandLine& cl, const CliEnvironment& env, HeadlessControls& controls) {
+  const int rows = controls.rowCount(kBookList);
+  std::vector<int> chosen;
+  if (cl.all && cl.operands.size() > 2) {
+    return usageError(env, "--all 与书目不能同时给出 (give books or --all, not both)");
+  }
+  if (cl.all) {
+    for (int r = 0; r < rows; ++r) chosen.push_back(r);
+  } else if (cl.operands.size() == 2) {
+    return usageError(env, "缺少书目: 请给出序号、书名或 --all (missing BOOK or --all)");
+  }
+  for (std::size_t i = 2; i < cl.operands.size(); ++i) {
+    const std::string& book = cl.operands[i];
+    std::optional<int> row = parseRowNumber(book, rows);
+    for (int r = 0; !row && r < rows; ++r) {
+      if (controls.cellText(kBookList, r, kTitleColumn) == utf8BytesToText(book)) row = r;
+    }
+    if (!row) {
+      std::string titles;
+      for (int r = 0; r < rows; ++r) {
+        titles += "\n  " + std::to_string(r + 1) + "\t" +
+                  utf8(controls.cellText(kBookList, r, kTitleColumn));
+      }
+      return usageError(env, "没有这本书 (no such book): " + book + "\n现有书目 (books):" + titles);
+    }
+    chosen.push_back(*row);
+  }
+
+  workerPool().start(kPoolCoreThreads, kPoolMaxThreads);
+  int status = kExitOk;
+  ProgressReporter progress(env);
+  for (int row : chosen) {
+    if (interrupted) break;
+    controls.selectRow(kBookList, row);
+    downloading = true;
+    const BookDownloadOutcome outcome = runBookDownload(controls);
+    downloading = false;
+    progress.bookEnded(summaryOf(outcome));
+    if (!outcome.folder.empty()) printLine(env.out, outcome.folder);
+    std::fflush(env.out);
+    if (outcome.result == DownloadResult::cancelled || interrupted) return kExitInterrupted;
+    if (outcome.result != DownloadResult::complete) {
+      status = kExitFailed;
+      continue;
+    }
+    if (cl.pdf && exportPdf(env, outcome.folder, utf8(outcome.title)) != kExitOk) {
+      status = kExitFailed;
+    }
+  }
+  return status;
+}
+
+}  // namespace
+
+int runCommandLine(const CommandLine& cl, const CliEnvironment& env) {
+  if (cl.command == CliCommand::help || !cl.error.empty()) {
+    if (!cl.error.empty()) {
+      usageError(env, cl.error);
+      printLine(env.err, "varnel --help 查看用法 (shows the usage)");
+      return kExitUsage;
+    }
+    std::fputs(helpText().c_str(), env.out);
+    return kExitOk;
+  }
+  if (cl.command == CliCommand::version) {
+    printLine(env.out, versionText());
+    return kExitOk;
+  }
+  installInterruptHandlers();
+  setIgnoreCertificateErrorsOverride(cl.insecure ? std::optional<bool>(true) : std::nullopt);
+  setDownloadDirectoryOverride(cl.directory);
+  setOpenFolderOverride(cl.open);
+  setShellHooks({.browseForFolder = {}, .openFolder = openWithDesktop});
+
+  if (cl.command == CliCommand::pdf) {
+    return exportPdf(env, cl.operands[0], titleOfFolder(cl.operands[0]));
+  }
+
+  setBaseUrl(catalogueOrigin());
+  HeadlessControls controls;
+  runCatalogueSync(controls);
+  if (controls.itemCount(kEditionCombo) == 0) return siteError(env, controls);
+  if (cl.command == CliCommand::editions) {
+    for (int i = 0; i < controls.itemCount(kEditionCombo); ++i) {
+      printLine(env.out, utf8(controls.itemText(kEditionCombo, i)));
+    }
+    return kExitOk;
+  }
+
+  const int edition = findItem(controls, kEditionCombo, cl.operands[0]);
+  if (edition < 0) {
+    return usageError(env, "没有这个专版 (no such edition): " + cl.operands[0] +
+                               "\n现有专版 (editions):" + listItems(controls, kEditionCombo));
+  }
+  controls.setCurrentIndex(kEditionCombo, edition);
+  onEditionSelected(controls);
+  if (cl.command == CliCommand::subjects) {
+    for (int i = 0; i < controls.itemCount(kSubjectCombo); ++i) {
+      printLine(env.out, utf8(controls.itemText(kSubjectCombo, i)));
+    }
+    return kExitOk;
+  }
+
+  const int subject = findItem(controls, kSubjectCombo, cl.operands[1]);
+  if (subject < 0) {
+    return usageError(env, "没有这个学科 (no such subject): " + cl.operands[1] +
+                               "\n现有学科 (subjects):" + listItems(controls, kSubjectCombo));
+  }
+  controls.setCurrentIndex(kSubjectCombo, subject);
+  runBookListFetch(controls);
+  if (controls.rowCount(kBookList) == 0) return siteError(env, controls);
+  if (cl.command == CliCommand::books) {
+    for (int r = 0; r < controls.rowCount(kBookList); ++r) {
+      printLine(env.out, utf8(controls.cellText(kBookList, r, kNumberColumn)) + "\t" +
+                             utf8(controls.cellText(kBookList, r, kTitleColumn)) + "\t" +
+                             utf8(controls.cellText(kBookList, r, kPageCountColumn)));
+    }
+    return kExitOk;
+  }
+  return downloadBooks(cl, env, controls);
+}
+
+}  // namespace varnel

@@ -1,0 +1,397 @@
+// Downloads against a site that misbehaves the way real ones do: error pages
+// with 200 OK, bodies cut short, passing 5xx and 429 answers, dotted and
+// bracketed names, relative and absolute links, overlong titles, unreadable
+// page counts, a folder that cannot be made, a user who changes the edition or
+// presses Ctrl-C. The demo site serves every case in-process.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/book_download.h"
+#include "app/book_list.h"
+#include "app/catalogue_site.h"
+#include "app/catalogue_sync.h"
+#include "app/headless_controls.h"
+#include "app/process_state.h"
+#include "app/routines.h"
+#include "app/settings.h"
+#include "app/tests/e2e_support.h"
+#include "json/json_value.h"
+#include "pool/worker_pool.h"
+#include "tools/demo_site/demo_site.h"
+
+namespace varnel {
+namespace {
+
+namespace fs = std::filesystem;
+namespace demo = varnel::demo;
+using testing::gbk;
+using testing::readFile;
+
+constexpr int kSmallWidth = 62;
+constexpr int kSmallHeight = 88;
+
+std::vector<std::string> filesIn(const fs::path& folder) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    names.push_back(it->path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::vector<std::string> pageFiles(std::initializer_list<int> pages) {
+  std::vector<std::string> names;
+  for (int page : pages) names.push_back(std::to_string(page) + ".jpg");
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Records each progress text together with how many pages had ended then.
+class BatchRecorder : public HeadlessControls {
+ public:
+  void setPaneText(std::string_view statusBar, int pane, const Text& text) override {
+    if (statusBar == kStatusBar && pane == kProgressPane && !text.empty()) {
+      std::lock_guard lock(mutex_);
+      records_.push_back({text, tally_ ? tally_->finished() : -1});
+    }
+    HeadlessControls::setPaneText(statusBar, pane, text);
+  }
+  void watch(std::shared_ptr<const DownloadTally> tally) {
+    std::lock_guard lock(mutex_);
+    tally_ = std::move(tally);
+  }
+  std::vector<std::pair<Text, int>> records() {
+    std::lock_guard lock(mutex_);
+    return records_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::shared_ptr<const DownloadTally> tally_;
+  std::vector<std::pair<Text, int>> records_;
+};
+
+class DownloadFaults : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    site_ = new demo::DemoSite(demo::DemoOptions{
+        .faultCases = true, .imageWidth = kSmallWidth, .imageHeight = kSmallHeight});
+    ASSERT_TRUE(site_->start());
+    workerPool().start(kPoolCoreThreads, kPoolMaxThreads);
+  }
+  static void TearDownTestSuite() {
+    delete site_;
+    site_ = nullptr;
+  }
+
+  void SetUp() override {
+    root_ = fs::temp_directory_path() /
+            ("varnel_faults_" + std::to_string(::getpid()) + "_" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(root_);
+    fs::create_directories(root_);
+    downloads_ = root_ / "books";
+    setSettingsLocation({.filePath = (root_ / "conf.ini").string(),
+                         .defaultDownloadDirectory = downloads_.string()});
+    setShellHooks({});
+    setListedCategory({});
+    clearDownloadCancel();
+    site_->resetFaults();
+    setBaseUrl(site_->origin());
+    setDownloadStartListener(
+        [this](const BookDownloadStart& start) { controls_.watch(start.tally); });
+  }
+  void TearDown() override {
+    setDownloadStartListener({});
+    clearDownloadCancel();
+    fs::remove_all(root_);
+  }
+
+  const demo::DemoCatalogue& catalogue() { return site_->catalogue(); }
+  const demo::DemoBook& book(std::string_view edition, std::string_view subject,
+                             std::string_view title) {
+    for (const demo::DemoBook& b : catalogue().findSubject(edition, subject)->books) {
+      if (b.title == title) return b;
+    }
+    throw std::runtime_error("no such demo book");
+  }
+
+  int indexOf(std::string_view combo, std::string_view utf8) {
+    return testing::indexOf(controls_, controls_, combo, utf8);
+  }
+
+  void chooseSubject(std::string_view edition, std::string_view subject) {
+    runCatalogueSync(controls_);
+    controls_.setCurrentIndex(kEditionCombo, indexOf(kEditionCombo, edition));
+    onEditionSelected(controls_);
+    controls_.setCurrentIndex(kSubjectCombo, indexOf(kSubjectCombo, subject));
+    runBookListFetch(controls_);
+  }
+
+  BookDownloadOutcome download(std::string_view edition, std::string_view subject,
+                               std::string_view title) {
+    chooseSubject(edition, subject);
+    const int row = testing::rowOfTitle(controls_, controls_, title);
+    EXPECT_GE(row, 0) << title;
+    controls_.selectRow(kBookList, row);
+    return runBookDownload(controls_);
+  }
+
+  fs::path folderOf(std::string_view edition, std::string_view subject, std::string_view title) {
+    return downloads_ /
+           (std::string(edition) + "--" + std::string(subject) + "--" + std::string(title));
+  }
+
+  void expectPagesAsServed(const fs::path& folder, const demo::DemoBook& b,
+                           std::initializer_list<int> pages, const char* why) {
+    for (int page : pages) {
+      EXPECT_EQ(readFile(folder / (std::to_string(page) + ".jpg")), catalogue().pageImage(b, page))
+          << why << ", page " << page;
+    }
+  }
+
+  static demo::DemoSite* site_;
+  BatchRecorder controls_;
+  fs::path root_;
+  fs::path downloads_;
+};
+
+demo::DemoSite* DownloadFaults::site_ = nullptr;
+
+TEST_F(DownloadFaults, PassingTroubleIsRetriedAndErrorPagesAreNeverPages) {
+  struct Case {
+    std::string_view title;
+    DownloadResult result;
+    std::initializer_list<int> written;
+    int minRetries;
+    const char* why;
+  };
+  const Case cases[] = {
+      {demo::kSoftNotFoundBook,
+       DownloadResult::incomplete,
+       {1, 3},
+       2,
+       "an HTML page with 200 OK is refused on every attempt"},
+      {demo::kCutShortBook,
+       DownloadResult::complete,
+       {1, 2, 3},
+       1,
+       "a body cut without Content-Length is refused, the retry is whole"},
+      {demo::kServerErrorBook, DownloadResult::complete, {1, 2, 3}, 1, "a passing 500"},
+      {demo::kTooManyRequestsBook, DownloadResult::complete, {1, 2, 3}, 1, "429 + Retry-After"},
+  };
+  for (const Case& c : cases) {
+    const auto started = std::chrono::steady_clock::now();
+    const BookDownloadOutcome outcome =
+        download(demo::kFaultEdition, demo::kTransferFaultsSubject, c.title);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const fs::path folder = folderOf(demo::kFaultEdition, demo::kTransferFaultsSubject, c.title);
+    EXPECT_EQ(outcome.result, c.result) << c.why;
+    EXPECT_EQ(filesIn(folder), pageFiles(c.written)) << c.why << ": no error page, no .part";
+    expectPagesAsServed(folder, book(demo::kFaultEdition, demo::kTransferFaultsSubject, c.title),
+                        c.written, c.why);
+    EXPECT_GE(outcome.retries, c.minRetries) << c.why;
+    EXPECT_LE(outcome.retries, 2 * 3) << c.why << ": three attempts per page at most";
+    if (c.title == demo::kTooManyRequestsBook) {
+      EXPECT_GE(seconds, 0.9) << "Retry-After: 1 waited";
+    }
+    const Text status =
+        controls_.cellText(kBookList, controls_.selectedRow(kBookList), kRowStatusColumn);
+    EXPECT_EQ(status, gbk(c.result == DownloadResult::complete ? kRowDoneStatus : kRowFailedStatus))
+        << c.why;
+  }
+  EXPECT_EQ(controls_.paneText(kStatusBar, kMessagePane), gbk(kDownloadDoneStatus));
+}
+
+TEST_F(DownloadFaults, ARefusedPageNeverReplacesAGoodOne) {
+  const demo::DemoBook& soft =
+      book(demo::kFaultEdition, demo::kTransferFaultsSubject, demo::kSoftNotFoundBook);
+  const fs::path folder =
+      folderOf(demo::kFaultEdition, demo::kTransferFaultsSubject, demo::kSoftNotFoundBook);
+  fs::create_directories(folder);
+  const std::string good = catalogue().pageImage(soft, 2);
+  std::ofstream(folder / "2.jpg", std::ios::binary) << good;
+  std::ofstream(folder / "7.jpg.part", std::ios::binary) << "left by a run that died";
+
+  const BookDownloadOutcome outcome =
+      download(demo::kFaultEdition, demo::kTransferFaultsSubject, demo::kSoftNotFoundBook);
+  EXPECT_EQ(outcome.result, DownloadResult::incomplete);
+  EXPECT_EQ(readFile(folder / "2.jpg"), good);
+  EXPECT_EQ(filesIn(folder), pageFiles({1, 2, 3})) << "the stale .part is gone";
+}
+
+TEST_F(DownloadFaults, AFailedWriteKeepsThePageThatWasThere) {
+  const demo::DemoBook& b = book("小学专版", "英语", "英语第一册");
+  const fs::path folder = folderOf("小学专版", "英语", b.title);
+  fs::create_directories(folder / "1.jpg.part" / "blocker");  // the temporary file cannot be made
+  std::ofstream(folder / "1.jpg", std::ios::binary) << "the good old page";
+
+  const BookDownloadOutcome outcome = download("小学专版", "英语", b.title);
+  EXPECT_EQ(outcome.result, DownloadResult::incomplete);
+  EXPECT_EQ(outcome.failed, 1);
+  EXPECT_EQ(readFile(folder / "1.jpg"), "the good old page");
+  expectPagesAsServed(folder, b, {2, 3, 4, 5}, "the other pages");
+}
+
+TEST_F(DownloadFaults, PermanentErrorsAreNotRetried) {
+  const BookDownloadOutcome outcome = download("示例专版", "故障演示", "缺页示例");
+  EXPECT_EQ(outcome.result, DownloadResult::incomplete);
+  EXPECT_EQ(outcome.failed, 1);
+  EXPECT_EQ(outcome.retries, 0) << "a 404 is final";
+}
+
+TEST_F(DownloadFaults, NamesFromTheSiteStayWhole) {
+  runCatalogueSync(controls_);
+  ASSERT_GE(indexOf(kEditionCombo, demo::kDottedEdition), 0);
+  ASSERT_GE(indexOf(kEditionCombo, demo::kShortEdition), 0);
+  EXPECT_EQ(indexOf(kEditionCombo, "人教版2\\.0"), -1) << "no escape shows";
+
+  for (std::string_view edition : {demo::kDottedEdition, demo::kShortEdition}) {
+    controls_.setCurrentIndex(kEditionCombo, indexOf(kEditionCombo, edition));
+    onEditionSelected(controls_);
+    const demo::DemoEdition* expected = catalogue().findEdition(edition);
+    ASSERT_EQ(controls_.itemCount(kSubjectCombo), static_cast<int>(expected->subjects.size()))
+        << edition;
+    for (std::size_t s = 0; s < expected->subjects.size(); ++s) {
+      const demo::DemoSubject& subject = expected->subjects[s];
+      EXPECT_EQ(controls_.itemText(kSubjectCombo, static_cast<int>(s)), gbk(subject.name));
+      controls_.setCurrentIndex(kSubjectCombo, static_cast<int>(s));
+      runBookListFetch(controls_);
+      ASSERT_EQ(controls_.rowCount(kBookList), static_cast<int>(subject.books.size()))
+          << edition << " / " << subject.name;
+      EXPECT_EQ(controls_.cellText(kBookList, 0, kTitleColumn), gbk(subject.books[0].title))
+          << edition << " / " << subject.name << ": its own books, not a neighbour's";
+    }
+  }
+  // Reading the store for names never grows it (a bracket once padded an array).
+  EXPECT_LT(categoryStore().ToText().size(), 20000u);
+}
+
+TEST_F(DownloadFaults, LinksResolveAgainstTheirPage) {
+  struct Case {
+    std::string_view subject;
+    std::string_view title;
+  };
+  const Case cases[] = {
+      {demo::kLinksSubject, demo::kRelativeLinksBook},
+      {demo::kAbsoluteLinkSubject, demo::kAbsoluteLinkBook},
+      {demo::kTransferFaultsSubject, demo::kServerErrorBook},  // linked relative to "/"
+  };
+  for (const Case& c : cases) {
+    const BookDownloadOutcome outcome = download(demo::kFaultEdition, c.subject, c.title);
+    EXPECT_EQ(outcome.result, DownloadResult::complete) << c.title;
+    const demo::DemoBook& b = book(demo::kFaultEdition, c.subject, c.title);
+    EXPECT_EQ(outcome.written, b.pageCount) << c.title;
+  }
+}
+
+TEST_F(DownloadFaults, OverlongTitlesAreCutApart) {
+  std::vector<std::string> folders;
+  for (int variant : {0, 1}) {
+    const std::string title = demo::longTitle(variant);
+    ASSERT_EQ(title.size(), 300u);
+    const BookDownloadOutcome outcome = download(demo::kFaultEdition, demo::kLinksSubject, title);
+    EXPECT_EQ(outcome.result, DownloadResult::complete) << variant;
+    const fs::path folder(outcome.folder);
+    EXPECT_LE(folder.filename().string().size(), 255u);
+    EXPECT_EQ(filesIn(folder).size(), 2u);
+    folders.push_back(outcome.folder);
+  }
+  EXPECT_NE(folders[0], folders[1]);
+}
+
+TEST_F(DownloadFaults, PageCountsAreReadOrTheBookFails) {
+  const BookDownloadOutcome blank =
+      download(demo::kFaultEdition, demo::kLinksSubject, demo::kBlankPageCountBook);
+  EXPECT_EQ(blank.result, DownloadResult::complete);
+  EXPECT_EQ(blank.written, 12) << "\" 12\" is 12 pages";
+
+  const BookDownloadOutcome unknown =
+      download(demo::kFaultEdition, demo::kLinksSubject, demo::kUnreadablePageCountBook);
+  EXPECT_EQ(unknown.result, DownloadResult::noPageCount);
+  EXPECT_EQ(controls_.paneText(kStatusBar, kMessagePane), gbk(kDownloadNoPageCountStatus));
+  EXPECT_FALSE(fs::exists(
+      folderOf(demo::kFaultEdition, demo::kLinksSubject, demo::kUnreadablePageCountBook)));
+}
+
+TEST_F(DownloadFaults, AFolderThatCannotBeMadeFetchesNothing) {
+  std::ofstream(downloads_.string()) << "a file where the download directory should be";
+  const BookDownloadOutcome outcome = download("小学专版", "英语", "英语第一册");
+  EXPECT_EQ(outcome.result, DownloadResult::folderFailed);
+  EXPECT_EQ(outcome.written, 0);
+  EXPECT_EQ(controls_.paneText(kStatusBar, kMessagePane).rfind(gbk(kDownloadFolderFailedStatus), 0),
+            0u);
+  EXPECT_EQ(controls_.cellText(kBookList, 0, kRowStatusColumn), gbk(kRowFailedStatus));
+  EXPECT_TRUE(controls_.isEnabled(kBookList));
+  EXPECT_TRUE(controls_.isEnabled(kEditionCombo));
+  EXPECT_TRUE(controls_.records().empty()) << "no page was handed out";
+}
+
+TEST_F(DownloadFaults, TheListKeepsTheCategoryItWasFetchedFor) {
+  chooseSubject("小学专版", "英语");
+  // The user picks another edition, which refills the subjects, and then
+  // downloads from the list still on screen.
+  controls_.setCurrentIndex(kEditionCombo, indexOf(kEditionCombo, "初中专版"));
+  onEditionSelected(controls_);
+  controls_.selectRow(kBookList, 0);
+  const BookDownloadOutcome outcome = runBookDownload(controls_);
+  EXPECT_EQ(outcome.folder, folderOf("小学专版", "英语", "英语第一册").string());
+  EXPECT_EQ(selectedBookFolder(controls_), outcome.folder) << "在文件夹中打开 opens the same one";
+}
+
+TEST_F(DownloadFaults, NeverMoreInFlightThanIdleWorkers) {
+  demo::DemoSite slow(
+      demo::DemoOptions{.latencyMs = 150, .imageWidth = kSmallWidth, .imageHeight = kSmallHeight});
+  ASSERT_TRUE(slow.start());
+  setBaseUrl(slow.origin());
+  const BookDownloadOutcome outcome = download("小学专版", "数学", "数学第一册");  // 20 pages
+  ASSERT_EQ(outcome.result, DownloadResult::complete);
+  const auto records = controls_.records();
+  ASSERT_EQ(records.size(), 20u);
+  // The first batch fills the eight idle workers and no more.
+  EXPECT_EQ(records[7].first, gbk("当前下载进度：8/20"));
+  EXPECT_EQ(records[7].second, 0) << "none of 150 ms pages ended yet";
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    const int handedOver = static_cast<int>(i) + 1;
+    EXPECT_LE(handedOver - records[i].second, kPoolMaxThreads) << "at page " << handedOver;
+  }
+}
+
+TEST_F(DownloadFaults, CancelStopsHandingOutPagesAndLeavesOnlyWholePages) {
+  demo::DemoSite slow(
+      demo::DemoOptions{.latencyMs = 300, .imageWidth = kSmallWidth, .imageHeight = kSmallHeight});
+  ASSERT_TRUE(slow.start());
+  setBaseUrl(slow.origin());
+  chooseSubject("小学专版", "数学");
+  controls_.selectRow(kBookList, 0);
+  std::thread canceller([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(450));
+    requestDownloadCancel();
+  });
+  const BookDownloadOutcome outcome = runBookDownload(controls_);
+  canceller.join();
+  EXPECT_EQ(outcome.result, DownloadResult::cancelled);
+  EXPECT_GT(outcome.failed, 0);
+  EXPECT_LT(controls_.records().size(), 20u) << "pages stopped being handed out";
+  const fs::path folder = folderOf("小学专版", "数学", "数学第一册");
+  const demo::DemoBook& b = book("小学专版", "数学", "数学第一册");
+  for (const std::string& name : filesIn(folder)) {
+    ASSERT_EQ(name.find(".part"), std::string::npos) << name;
+    const int page = std::stoi(name);
+    EXPECT_EQ(readFile(folder / name), slow.catalogue().pageImage(b, page)) << name;
+  }
+  EXPECT_EQ(static_cast<int>(filesIn(folder).size()), outcome.written);
+}
+
+}  // namespace
+}  // namespace varnel

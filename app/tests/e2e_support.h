@@ -1,0 +1,51 @@
+// Small helpers shared by the end-to-end tests of the routines.
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "app/headless_controls.h"
+#include "text/text.h"
+
+namespace varnel::testing {
+
+inline Text gbk(std::string_view utf8) { return utf8BytesToText(utf8); }
+
+inline std::string readFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// For routines started on their own threads: true once `done` holds. The
+// limit only keeps a broken routine from hanging the run.
+inline bool eventually(const std::function<bool()>& done) {
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > limit) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+inline int indexOf(ControlsProbe& probe, Controls& controls, std::string_view combo,
+                   std::string_view utf8) {
+  for (int i = 0; i < probe.itemCount(combo); ++i) {
+    if (controls.itemText(combo, i) == gbk(utf8)) return i;
+  }
+  return -1;
+}
+
+inline int rowOfTitle(ControlsProbe& probe, Controls& controls, std::string_view utf8) {
+  for (int r = 0; r < probe.rowCount(kBookList); ++r) {
+    if (controls.cellText(kBookList, r, 1) == gbk(utf8)) return r;
+  }
+  return -1;
+}
+
+}  // namespace varnel::testing
