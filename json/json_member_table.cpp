@@ -21,35 +21,66 @@ JsonMemberTable::JsonMemberTable(std::int32_t bucketCount, float loadFactor) {
 
 JsonMemberTable::~JsonMemberTable() {
   // Only the members need undoing; zeroing arrays that go away is wasted.
-  for (JsonNode* node : order_) {
-    node->key.reset();
-    node->nextInBucket = nullptr;
-  }
-  delete[] buckets_;
+  for (JsonNode* node : order_) node->key.reset();
+  delete[] index_;
 }
 
-void JsonMemberTable::index() {
-  delete[] buckets_;
-  buckets_ = new JsonNode* [bucketCount_] {};
-  for (JsonNode* node : order_) {
-    const std::int32_t bucket = bucketOf(node->keyHash);
-    node->nextInBucket = buckets_[bucket];
-    buckets_[bucket] = node;
+void JsonMemberTable::buildIndex() {
+  delete[] index_;
+  std::uint32_t bits = 4;
+  while ((std::uint64_t{1} << bits) < std::uint64_t(order_.count()) * 2) ++bits;
+  indexBits_ = bits;
+  index_ = new JsonNode* [std::size_t{1} << bits] {};
+  for (JsonNode* node : order_) insertIntoIndex(node);
+}
+
+void JsonMemberTable::dropIndex() {
+  delete[] index_;
+  index_ = nullptr;
+  indexBits_ = 0;
+}
+
+void JsonMemberTable::insertIntoIndex(JsonNode* node) {
+  const std::uint32_t mask = (1u << indexBits_) - 1;
+  std::uint32_t slot = slotOf(node->keyHash);
+  while (index_[slot]) slot = (slot + 1) & mask;
+  index_[slot] = node;
+}
+
+std::uint32_t JsonMemberTable::findSlot(std::int32_t hash, std::u16string_view key) const {
+  const std::uint32_t mask = (1u << indexBits_) - 1;
+  std::uint32_t slot = slotOf(hash);
+  for (JsonNode* node; (node = index_[slot]) != nullptr; slot = (slot + 1) & mask) {
+    if (node->keyHash == hash && node->key.view() == key) break;
   }
+  return slot;
+}
+
+// Linear probing without tombstones: later entries of the run move back into
+// the gap when they may.
+void JsonMemberTable::eraseSlot(std::uint32_t slot) {
+  const std::uint32_t mask = (1u << indexBits_) - 1;
+  std::uint32_t gap = slot;
+  for (std::uint32_t at = (slot + 1) & mask; index_[at]; at = (at + 1) & mask) {
+    const std::uint32_t home = slotOf(index_[at]->keyHash);
+    // Movable when its home is not inside (gap, at] going round the table.
+    if (((at - home) & mask) >= ((at - gap) & mask)) {
+      index_[gap] = index_[at];
+      gap = at;
+    }
+  }
+  index_[gap] = nullptr;
 }
 
 JsonNode* JsonMemberTable::find(std::u16string_view key) const {
   const std::int32_t hash = jsonKeyHash(key);
-  if (!buckets_) {
+  if (!index_) {
     for (JsonNode* node : order_) {
       if (node->keyHash == hash && node->key.view() == key) return node;
     }
     return nullptr;
   }
-  for (JsonNode* node = buckets_[bucketOf(hash)]; node; node = node->nextInBucket) {
-    if (node->keyHash == hash && node->key.view() == key) return node;
-  }
-  return nullptr;
+  return index_[findSlot(hash, key)];
 }
 
 int JsonMemberTable::store(std::u16string_view key, JsonNode* node, JsonNode** replaced) {
@@ -59,18 +90,19 @@ int JsonMemberTable::store(std::u16string_view key, JsonNode* node, JsonNode** r
 int JsonMemberTable::store(NodeText&& key, JsonNode* node, JsonNode** replaced) {
   if (replaced) *replaced = nullptr;
   const std::int32_t hash = jsonKeyHash(key.view());
-  if (JsonNode* old = find(key.view())) {
-    // The new node takes the old member's place in the chain and the order.
-    if (buckets_) {
-      const std::int32_t bucket = bucketOf(hash);
-      JsonNode** link = &buckets_[bucket];
-      while (*link != old) link = &(*link)->nextInBucket;
-      *link = node;
-    }
-    node->nextInBucket = old->nextInBucket;
+  JsonNode* old = nullptr;
+  std::uint32_t slot = 0;
+  if (index_) {
+    slot = findSlot(hash, key.view());
+    old = index_[slot];
+  } else {
+    old = find(key.view());
+  }
+  if (old) {
+    // The new node takes the old member's place in the index and the order.
+    if (index_) index_[slot] = node;
     node->keyHash = hash;
     node->key = std::move(old->key);
-    old->nextInBucket = nullptr;
     order_.set(order_.indexOf(old), node);
     if (replaced) *replaced = old;
     return 1;
@@ -78,33 +110,31 @@ int JsonMemberTable::store(NodeText&& key, JsonNode* node, JsonNode** replaced) 
   if (order_.count() >= threshold_) grow();
   node->keyHash = hash;
   node->key = std::move(key);
-  node->nextInBucket = nullptr;
   order_.append(node);
-  if (buckets_) {
-    const std::int32_t bucket = bucketOf(hash);
-    node->nextInBucket = buckets_[bucket];
-    buckets_[bucket] = node;
+  if (index_) {
+    if (std::uint64_t(order_.count()) * 2 > (std::uint64_t{1} << indexBits_)) {
+      buildIndex();
+    } else {
+      index_[slot] = node;  // the empty slot the search ended on
+    }
   } else if (order_.count() >= kIndexedFrom) {
-    index();
+    buildIndex();
   }
   return 0;
 }
 
 void JsonMemberTable::grow() {
   std::int64_t grown = std::int64_t{bucketCount_} * 2 + 1;
-  if (grown > INT32_MAX) return;  // a full table still works, only slower
+  if (grown > INT32_MAX) return;  // counted as full from here on; lookups are unaffected
   bucketCount_ = static_cast<std::int32_t>(grown);
   threshold_ = static_cast<std::int32_t>(static_cast<float>(bucketCount_) * loadFactor_);
-  if (buckets_) index();
 }
 
 bool JsonMemberTable::unlink(JsonNode* node) {
-  if (buckets_) {
-    JsonNode** link = &buckets_[bucketOf(node->keyHash)];
-    while (*link && *link != node) link = &(*link)->nextInBucket;
-    if (!*link) return false;
-    *link = node->nextInBucket;
-    node->nextInBucket = nullptr;
+  if (index_) {
+    const std::uint32_t slot = findSlot(node->keyHash, node->key.view());
+    if (index_[slot] != node) return false;
+    eraseSlot(slot);
     order_.removeNode(node);
   } else if (!order_.removeNode(node)) {
     return false;
@@ -128,19 +158,14 @@ std::vector<std::u16string_view> JsonMemberTable::keys() const {
 }
 
 void JsonMemberTable::clear() {
-  for (JsonNode* node : order_) {
-    node->key.reset();
-    node->nextInBucket = nullptr;
-  }
+  for (JsonNode* node : order_) node->key.reset();
   order_.clear();
-  delete[] buckets_;
-  buckets_ = nullptr;
+  dropIndex();
 }
 
 void JsonMemberTable::forgetMembers() {
   order_.clear();
-  delete[] buckets_;
-  buckets_ = nullptr;
+  dropIndex();
 }
 
 }  // namespace varnel

@@ -1,11 +1,13 @@
-// JsonMemberTable: an object's members. A chained hash table whose entries are
-// the member nodes themselves (each carries its key, hash and chain link),
-// plus a JsonNodeList that keeps the member order. It counts no references.
+// JsonMemberTable: an object's members. A hash table whose entries are the
+// member nodes themselves (each carries its key and key hash), plus a
+// JsonNodeList that keeps the member order. It counts no references.
 //
-// Most objects hold a few members, where comparing hashes along the member
-// order is faster than any table and needs no bucket array: the buckets are
-// built only once the members outnumber kIndexedFrom - 1. The bucket count
-// and threshold follow the growth rule (11, 23, 47, ...) either way.
+// `bucketCount` and `threshold` follow the table's growth rule (11, 23, 47,
+// ... buckets, growing at the store that reaches the threshold). Underneath,
+// most objects hold a few members, where comparing hashes along the member
+// order beats any table and needs no memory of its own: an index (open
+// addressing, so nodes need no chain link) is built only from kIndexedFrom
+// members on.
 #pragma once
 
 #include <cstdint>
@@ -63,20 +65,26 @@ class JsonMemberTable {
   // A parser's finished object: its member order moves into the arena.
   void compact(json::Arena& arena) { order_.compact(arena); }
 
-  // Members from which on lookups go through the buckets.
+  // Members from which on lookups go through the index.
   static constexpr std::int32_t kIndexedFrom = 9;
 
  private:
-  std::int32_t bucketOf(std::int32_t hash) const {
-    return static_cast<std::int32_t>((static_cast<std::uint32_t>(hash) & 0x7FFFFFFFu) %
-                                     static_cast<std::uint32_t>(bucketCount_));
-  }
   void grow();
-  // (Re)builds the buckets from the member order.
-  void index();
+  // Builds the index from the member order, at least twice the members large.
+  void buildIndex();
+  void dropIndex();
+  std::uint32_t slotOf(std::int32_t hash) const {
+    return (static_cast<std::uint32_t>(hash) * 0x9E3779B1u) >> (32 - indexBits_);
+  }
+  // The slot holding `node`, or of the member with this key, or the empty
+  // slot where the search ended.
+  std::uint32_t findSlot(std::int32_t hash, std::u16string_view key) const;
+  void insertIntoIndex(JsonNode* node);
+  void eraseSlot(std::uint32_t slot);
   bool unlink(JsonNode* node);
 
-  JsonNode** buckets_ = nullptr;  // none while the members are few
+  JsonNode** index_ = nullptr;   // none while the members are few
+  std::uint32_t indexBits_ = 0;  // index_ has 1 << indexBits_ slots
   std::int32_t bucketCount_ = 0;
   std::int32_t threshold_ = 0;
   float loadFactor_ = json::kDefaultLoadFactor;

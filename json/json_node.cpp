@@ -61,7 +61,6 @@ void releaseChildren(JsonNode* node, std::vector<JsonNode*>& dying, json::FreeBa
     child->parent = nullptr;
     if (node->type == JsonType::kObject) {
       child->key.reset(&batch);
-      child->nextInBucket = nullptr;
     }
     if (child->refs.fetch_sub(1, std::memory_order_acq_rel) != 1) continue;
     // A scalar owns nothing but its texts: free it now rather than queueing
@@ -297,7 +296,6 @@ bool detachFromParent(JsonNode* node) {
     parent->content.list->removeNode(node);
   }
   node->key.reset();
-  node->nextInBucket = nullptr;
   node->parent = nullptr;
   return true;
 }

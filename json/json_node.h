@@ -27,11 +27,10 @@ class JsonNode {
  public:
   std::atomic<std::int32_t> refs{1};
   JsonType type = JsonType::kNull;
-  std::int32_t keyHash = 0;          // valid while a member of an object
-  std::uint8_t storage = 0;          // JsonNodeStorage bits
-  JsonNode* nextInBucket = nullptr;  // likewise
-  JsonNode* parent = nullptr;        // container, not counted; null for a root
-  NodeText key;                      // valid while a member of an object
+  std::int32_t keyHash = 0;    // valid while a member of an object
+  std::uint8_t storage = 0;    // JsonNodeStorage bits
+  JsonNode* parent = nullptr;  // container, not counted; null for a root
+  NodeText key;                // valid while a member of an object
   // The literal of a scalar; for a string node, its text instead (strings
   // have no literal).
   NodeText text;

@@ -1,7 +1,9 @@
 // Member tables and node lists: growth, order, removal and sorting.
 #include <gtest/gtest.h>
 
-#include <algorithm>  // sort
+#include <algorithm>  // find_if, sort
+#include <random>
+#include <utility>
 
 #include "json/json_member_table.h"
 #include "json/json_node.h"
@@ -94,6 +96,65 @@ TEST(JsonMemberTable, StoreReplaceRemove) {
   table.clear();
   EXPECT_EQ(table.count(), 0);
   EXPECT_EQ(table.find(u"b"), nullptr);
+}
+
+// Small and large tables keep their lookups in different ways; a random mix of
+// adds, replacements and removals across both sizes must agree with a plain
+// model of keys in member order.
+TEST(JsonMemberTable, RandomEditsAgreeWithAModel) {
+  Nodes nodes;
+  JsonMemberTable table;
+  std::vector<std::pair<std::u16string, JsonNode*>> model;  // member order
+  std::mt19937 random(7);
+  const auto keyOf = [](unsigned n) {
+    // Few distinct lengths and shared prefixes, so hashes crowd together.
+    return u"key" + std::u16string(1, static_cast<char16_t>(u'a' + n % 26)) +
+           std::u16string(1, static_cast<char16_t>(0x4e00 + n / 26));
+  };
+  for (int step = 0; step < 20000; ++step) {
+    // Grow to a few hundred members, shrink to a handful, grow again.
+    const unsigned range = (step / 4000) % 2 == 0 ? 400 : 12;
+    const std::u16string key = keyOf(random() % range);
+    const auto inModel = std::find_if(model.begin(), model.end(),
+                                      [&](const auto& member) { return member.first == key; });
+    switch (random() % 3) {
+      case 0: {
+        JsonNode* node = nodes.make();
+        JsonNode* replaced = nullptr;
+        const int result = table.store(key, node, &replaced);
+        if (inModel != model.end()) {
+          ASSERT_EQ(result, 1);
+          ASSERT_EQ(replaced, inModel->second);
+          inModel->second = node;
+        } else {
+          ASSERT_EQ(result, 0);
+          model.emplace_back(key, node);
+        }
+        break;
+      }
+      case 1:
+        ASSERT_EQ(table.removeKey(key), inModel != model.end());
+        if (inModel != model.end()) model.erase(inModel);
+        break;
+      default:
+        if (inModel != model.end()) {
+          ASSERT_TRUE(table.removeNode(inModel->second));
+          model.erase(inModel);
+        }
+        break;
+    }
+    ASSERT_EQ(table.count(), static_cast<std::int32_t>(model.size()));
+    if (step % 97 == 0) {
+      for (unsigned n = 0; n < range; ++n) {
+        const auto it = std::find_if(model.begin(), model.end(),
+                                     [&](const auto& member) { return member.first == keyOf(n); });
+        ASSERT_EQ(table.find(keyOf(n)), it == model.end() ? nullptr : it->second);
+      }
+      for (std::size_t i = 0; i < model.size(); ++i) {
+        ASSERT_EQ(table.order().get(static_cast<std::int64_t>(i)), model[i].second);
+      }
+    }
+  }
 }
 
 TEST(JsonMemberTable, SortReordersOnlyTheOrder) {
