@@ -40,9 +40,8 @@ void run(const std::function<void()>& handler) {
   if (handler) handler();
 }
 
-// The whole banner, scaled smoothly to the box once (a label left to scale or
-// clip it showed only its left half on some displays), sharp at the screen's
-// pixel ratio.
+// The whole banner, scaled smoothly to the box once rather than left to the
+// label to scale or clip, and sharp at the screen's pixel ratio.
 QPixmap bannerPixmap(QSize box, qreal pixelRatio) {
   RgbaImage image = decodePng(bannerPngBytes());
   if (image.empty()) return {};
@@ -57,7 +56,7 @@ QPixmap bannerPixmap(QSize box, qreal pixelRatio) {
 // The largest pixel size, up to the font's own, at which `text` fits `box`: the
 // signature's font is rarely installed and a stand-in may run wider.
 QFont fittedFont(QFont font, const QString& text, QSize box) {
-  for (int size = font.pixelSize(); size > kMinSignaturePixelSize; --size) {
+  for (int size = font.pixelSize(); size >= kMinSignaturePixelSize; --size) {
     font.setPixelSize(size);
     QFontMetrics metrics(font);
     if (metrics.horizontalAdvance(text) <= box.width() && metrics.height() <= box.height()) break;
