@@ -92,6 +92,12 @@ void Arena::releaseChunk() {
   cursor_ = end_ = nullptr;
 }
 
+void Arena::shareOutside(void* object) {
+  auto* chunk = reinterpret_cast<Chunk*>(reinterpret_cast<std::uintptr_t>(object) &
+                                         ~std::uintptr_t{kChunkBytes - 1});
+  chunk->live.fetch_add(1, std::memory_order_relaxed);
+}
+
 void Arena::freeMany(void* object, std::int64_t count) {
   auto* chunk = reinterpret_cast<Chunk*>(reinterpret_cast<std::uintptr_t>(object) &
                                          ~std::uintptr_t{kChunkBytes - 1});

@@ -43,6 +43,17 @@ class Arena {
     return object;
   }
 
+  // One more owner for an object this arena handed out: each owner frees it
+  // once. Lets equal texts (an array of objects repeats its keys) share one copy.
+  void* share(void* object) {
+    if (object >= static_cast<void*>(chunk_) && object < static_cast<void*>(end_)) {
+      ++allocated_;
+    } else {
+      shareOutside(object);
+    }
+    return object;
+  }
+
   // Frees one object taken from any arena.
   static void free(void* object) { freeMany(object, 1); }
   // Frees `count` objects of the chunk that holds `object`.
@@ -52,6 +63,7 @@ class Arena {
   struct Chunk;
   void startChunk();
   void releaseChunk();
+  static void shareOutside(void* object);
 
   Chunk* chunk_ = nullptr;
   char* cursor_ = nullptr;

@@ -65,6 +65,13 @@ class NodeText {
     mode_ = Mode::kOwned;
   }
   // With a batch, an arena copy is freed through it.
+  // Takes one owner's share of an arena copy of `size` units and a zero.
+  void adoptArena(char16_t* copy, std::uint32_t size) {
+    reset();
+    storage_.heap = copy;
+    size_ = size;
+    mode_ = Mode::kArena;
+  }
   void reset(json::FreeBatch* batch = nullptr) {
     if (mode_ == Mode::kOwned) {
       delete[] storage_.heap;

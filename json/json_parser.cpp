@@ -1,6 +1,8 @@
 #include "json/json_parser.h"
 
 #include <charconv>  // from_chars
+#include <cstring>   // memcpy
+#include <iterator>  // size
 #include <limits>
 #include <string>
 #include <vector>
@@ -17,6 +19,9 @@ constexpr int kKindBare = -1;
 constexpr int kKindString = 4;
 constexpr int kKindArray = 5;
 constexpr int kKindObject = 6;
+
+// Longer keys are rarely repeated; they get a copy each.
+constexpr std::size_t kMaxSharedKeyUnits = 64;
 
 bool isTrimmed(char16_t c) { return c == u'\r' || c == u'\n' || c == u'\t' || c == u' '; }
 
@@ -227,6 +232,13 @@ class JsonScanner {
  public:
   JsonScanner(JsonNode* root, std::u16string_view text, JsonScanRules rules)
       : root_(root), text_(text), rules_(rules) {}
+  ~JsonScanner() {
+    for (const SharedKey& key : sharedKeys_) {
+      if (key.text) json::Arena::free(key.text);
+    }
+  }
+  JsonScanner(const JsonScanner&) = delete;
+  JsonScanner& operator=(const JsonScanner&) = delete;
 
   int run() {
     stack_.reserve(16);
@@ -320,7 +332,26 @@ class JsonScanner {
     std::u16string_view key = slice(keyStart_, keyLength_);
     if (trim) key = trimToken(key);
     NodeText out;
-    assignDecoded(out, key, rules_.decodeUnicode, &arena_);
+    if (key.size() <= NodeText::kInlineUnits || key.size() > kMaxSharedKeyUnits ||
+        key.find(u'\\') != std::u16string_view::npos) {
+      assignDecoded(out, key, rules_.decodeUnicode, &arena_);
+      return out;
+    }
+    // Objects in an array repeat their keys: members share one copy of each.
+    SharedKey& shared =
+        sharedKeys_[(key.size() * 31 + key.front() * 7 + key.back() + key[key.size() / 2]) %
+                    std::size(sharedKeys_)];
+    if (shared.text && shared.size == key.size() &&
+        std::u16string_view(shared.text, shared.size) == key) {
+      out.adoptArena(static_cast<char16_t*>(arena_.share(shared.text)), shared.size);
+      return out;
+    }
+    auto* copy = static_cast<char16_t*>(arena_.allocate((key.size() + 1) * sizeof(char16_t)));
+    std::memcpy(copy, key.data(), key.size() * sizeof(char16_t));
+    copy[key.size()] = 0;
+    if (shared.text) json::Arena::free(shared.text);
+    shared = {static_cast<char16_t*>(arena_.share(copy)), static_cast<std::uint32_t>(key.size())};
+    out.adoptArena(copy, shared.size);
     return out;
   }
 
@@ -548,6 +579,12 @@ class JsonScanner {
   }
 
   json::Arena arena_;  // what this parse builds; the chunks outlive the scanner
+  // Recent keys, each entry holding its own share of the copy.
+  struct SharedKey {
+    char16_t* text = nullptr;
+    std::uint32_t size = 0;
+  };
+  SharedKey sharedKeys_[64];
   JsonNode* root_;
   std::u16string_view text_;
   JsonScanRules rules_;
