@@ -27,11 +27,13 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
   CommandLine cl;
   std::vector<std::string> words;
   bool optionsEnded = false;
+  std::size_t literalFrom = SIZE_MAX;  // words from here on came after "--"
   bool help = false;
   bool version = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+      if (optionsEnded && literalFrom == SIZE_MAX) literalFrom = words.size();
       words.push_back(arg);
       continue;
     }
@@ -102,7 +104,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
   }
   cl.command = spec->command;
   for (std::size_t i = first + 1; i < words.size(); ++i) {
-    if (words[i].rfind("--", 0) == 0 && cl.error.empty()) {
+    if (i < literalFrom && words[i].rfind("--", 0) == 0 && cl.error.empty()) {
       cl.error = "未知选项 (unknown option): " + words[i];
     }
     cl.operands.push_back(words[i]);
