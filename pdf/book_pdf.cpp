@@ -317,6 +317,9 @@ JpegInfo pageJpeg(const BookPdfRequest& request, const fs::path& folder, int num
   }
   auto info = jpeg ? readJpegInfo(*jpeg) : std::nullopt;
   if (!info) throw ExportError{pageText(number, kReencodeFailedPage)};
+  // The encoder stamps a density of its own (QImage: 96 dpi) that says nothing
+  // about the page; such a page gets the size of a JPEG page without one.
+  info->dpiX = info->dpiY = 0;
   bytes = std::move(*jpeg);
   ++result.reencoded;
   return *info;

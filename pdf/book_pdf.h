@@ -26,7 +26,8 @@ struct BookPdfRequest {
   int pageCount = 0;
   // Turns a page that is not a JPEG a PDF reader shows (PNG, WebP, 12-bit,
   // arithmetic-coded, broken) into JPEG bytes; nullopt when it cannot. Null:
-  // such a page fails the export. The app supplies one built on QImage.
+  // such a page fails the export. The app supplies one built on QImage. A
+  // re-encoded page is sized at 150 dpi, whatever density the encoder wrote.
   std::function<std::optional<std::string>(const std::string& bytes)> reencodeToJpeg{};
   // Called on the exporting thread after each page is in the file.
   std::function<void(int done, int total)> progress{};

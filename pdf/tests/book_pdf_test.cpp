@@ -249,7 +249,13 @@ TEST_F(BookPdfTest, PagesReadersCannotShowAreReencoded) {
   addPage(1);
   writeFile(book_ / "2.jpg", test::pngBytes());
   addPage(3, {.arithmetic = true});
-  const std::string replacement = makeJpeg({.width = 16, .height = 12, .components = 1});
+  // Stamped 96 dpi, as QImage does: the page is still sized at 150 dpi.
+  const std::string replacement = makeJpeg({.width = 16,
+                                            .height = 12,
+                                            .components = 1,
+                                            .densityUnit = 1,
+                                            .densityX = 96,
+                                            .densityY = 96});
 
   struct Case {
     const char* why;
@@ -293,7 +299,8 @@ TEST_F(BookPdfTest, PagesReadersCannotShowAreReencoded) {
   for (std::size_t i : {1u, 2u}) {
     EXPECT_EQ(rawStream(pages[i].image), replacement);
     EXPECT_TRUE(pages[i].image.getDict().getKey("/ColorSpace").isNameAndEquals("/DeviceGray"));
-    EXPECT_NEAR(pages[i].width / pages[i].height, 16.0 / 12, 1e-3);
+    EXPECT_NEAR(pages[i].width, 16 * 72 / 150.0, 1e-3);
+    EXPECT_NEAR(pages[i].height, 12 * 72 / 150.0, 1e-3);
   }
 }
 
