@@ -1,6 +1,8 @@
 #include "json/json_node.h"
 
-#include <charconv>  // to_chars
+#include <cfloat>    // DBL_MIN, DBL_MAX
+#include <charconv>  // to_chars, from_chars
+#include <cmath>     // fabs
 #include <new>       // placement new
 #include <vector>
 
@@ -123,14 +125,67 @@ void release(JsonNode* node) {
   freeAll(dying, batch);
 }
 
+char* formatFloat13(char* out, double value) {
+  char* const end = out + 32;
+  // The shortest digits that read back as `value`, when there are at most
+  // 13, are exactly what "%.13g" prints: the value lies within half an ulp
+  // of them, far closer than half a unit in the 13th digit, so rounding to 13
+  // digits lands on them. Subnormals have too few bits for that argument.
+  const double magnitude = std::fabs(value);
+  if (magnitude == 0 || (magnitude >= DBL_MIN && magnitude <= DBL_MAX)) {
+    char shortest[32];
+    const char* stop =
+        std::to_chars(shortest, shortest + sizeof shortest, value, std::chars_format::scientific)
+            .ptr;
+    // "-d.ddde-XX": sign, digits with the point dropped, exponent.
+    const char* at = shortest;
+    const bool negative = *at == '-';
+    if (negative) ++at;
+    char digits[20];
+    int count = 0;
+    for (; at < stop && *at != 'e'; ++at) {
+      if (*at != '.') digits[count++] = *at;
+    }
+    if (count <= json::kFloatSignificantDigits) {
+      int exponent = 0;
+      std::from_chars(at + 1 + (at[1] == '+'), stop, exponent);
+      char* o = out;
+      if (negative) *o++ = '-';
+      if (exponent < -4 || exponent >= json::kFloatSignificantDigits) {
+        *o++ = digits[0];
+        if (count > 1) {
+          *o++ = '.';
+          for (int i = 1; i < count; ++i) *o++ = digits[i];
+        }
+        *o++ = 'e';
+        *o++ = exponent < 0 ? '-' : '+';
+        const int absolute = exponent < 0 ? -exponent : exponent;
+        if (absolute < 10) *o++ = '0';
+        return std::to_chars(o, end, absolute).ptr;
+      }
+      if (exponent < 0) {
+        *o++ = '0';
+        *o++ = '.';
+        for (int i = -1; i > exponent; --i) *o++ = '0';
+        for (int i = 0; i < count; ++i) *o++ = digits[i];
+        return o;
+      }
+      for (int i = 0; i <= exponent; ++i) *o++ = i < count ? digits[i] : '0';
+      if (count > exponent + 1) {
+        *o++ = '.';
+        for (int i = exponent + 1; i < count; ++i) *o++ = digits[i];
+      }
+      return o;
+    }
+  }
+  // to_chars with a precision is defined to give printf's digits.
+  return std::to_chars(out, end, value, std::chars_format::general, json::kFloatSignificantDigits)
+      .ptr;
+}
+
 std::u16string floatText(double value) {
-  char buffer[64];
-  // Same digits as printf "%.13g" (to_chars with a precision is defined so),
-  // without the locale and at a fraction of the cost.
-  auto end = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general,
-                           json::kFloatSignificantDigits)
-                 .ptr;
-  return std::u16string(buffer, end);
+  char buffer[32];
+  return std::u16string(buffer, formatFloat13(buffer, value));
 }
 
 std::u16string integerText(std::int64_t value) {

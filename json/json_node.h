@@ -81,6 +81,9 @@ void becomeFloat(JsonNode* node, double value);
 void becomeInteger(JsonNode* node, std::int64_t value);
 void becomeString(JsonNode* node, std::u16string_view text);
 
+// Writes `value` as printf "%.13g" does (at most 24 characters; `out` holds
+// 32) and returns the end.
+char* formatFloat13(char* out, double value);
 // The number text of a value: "%.13g" for floats, decimal digits for integers.
 std::u16string floatText(double value);
 std::u16string integerText(std::int64_t value);

@@ -1,6 +1,7 @@
 #include "json/json_writer.h"
 
-#include <charconv>  // to_chars
+#include <cstring>  // memcpy
+#include <utility>  // pair
 #include <vector>
 
 #include "json/json_constants.h"
@@ -37,24 +38,65 @@ void JsonTextBuilder::appendAnsi(std::string_view text) { append(ansiToWide(text
 
 namespace {
 
-void appendAscii(JsonTextBuilder& out, const char* text, int length) {
-  char16_t wide[64];
-  if (length < 0) length = 0;
-  if (length > 64) length = 64;
-  for (int i = 0; i < length; ++i) wide[i] = static_cast<unsigned char>(text[i]);
-  out.append(std::u16string_view(wide, static_cast<std::size_t>(length)));
+// The output is reserved once at an upper bound of its length (see
+// lengthBound): the pages past the real end are never touched, while growing
+// a multi-megabyte text step by step copies it and faults fresh pages in at
+// every step.
+//
+// Writes go to a small buffer first: most pieces are one to a few units, and
+// appending each to the string costs a capacity check and a terminator.
+class Out {
+ public:
+  void reserve(std::size_t units) { text_.reserve(units); }
+  void push_back(char16_t unit) {
+    if (used_ == kBufferUnits) flush();
+    buffer_[used_++] = unit;
+  }
+  void append(std::u16string_view text) {
+    if (text.size() > kBufferUnits - used_) {
+      flush();
+      if (text.size() > kBufferUnits) {
+        text_.append(text);
+        return;
+      }
+    }
+    std::memcpy(buffer_ + used_, text.data(), text.size() * sizeof(char16_t));
+    used_ += text.size();
+  }
+  void append(std::size_t count, char16_t unit) {
+    for (std::size_t i = 0; i < count; ++i) push_back(unit);
+  }
+  // Room for `units` (at most 64) to be written in place; commit what was used.
+  char16_t* room(std::size_t units) {
+    if (units > kBufferUnits - used_) flush();
+    return buffer_ + used_;
+  }
+  void commit(char16_t* end) { used_ = static_cast<std::size_t>(end - buffer_); }
+  std::u16string take() {
+    flush();
+    return std::move(text_);
+  }
+
+ private:
+  static constexpr std::size_t kBufferUnits = 2048;
+  void flush() {
+    text_.append(buffer_, used_);
+    used_ = 0;
+  }
+  std::u16string text_;
+  char16_t buffer_[kBufferUnits];
+  std::size_t used_ = 0;
+};
+
+void appendFloat(Out& out, double value) {
+  char digits[32];
+  const char* end = formatFloat13(digits, value);
+  char16_t* o = out.room(sizeof digits);
+  for (const char* at = digits; at < end; ++at) *o++ = static_cast<unsigned char>(*at);
+  out.commit(o);
 }
 
-void appendFloat(JsonTextBuilder& out, double value) {
-  char buffer[64];
-  // The digits of printf "%.13g".
-  auto end = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general,
-                           json::kFloatSignificantDigits)
-                 .ptr;
-  appendAscii(out, buffer, static_cast<int>(end - buffer));
-}
-
-void appendInteger(JsonTextBuilder& out, std::int64_t value) {
+void appendInteger(Out& out, std::int64_t value) {
   char16_t digits[24];
   int n = 24;
   // Work on the magnitude as unsigned so INT64_MIN needs no special case.
@@ -68,8 +110,8 @@ void appendInteger(JsonTextBuilder& out, std::int64_t value) {
   out.append(std::u16string_view(digits + n, static_cast<std::size_t>(24 - n)));
 }
 
-void appendQuoted(JsonTextBuilder& out, std::u16string_view text, bool escape) {
-  out.append(u'"');
+void appendQuoted(Out& out, std::u16string_view text, bool escape) {
+  out.push_back(u'"');
   if (!escape) {
     out.append(text);
   } else {
@@ -110,11 +152,52 @@ void appendQuoted(JsonTextBuilder& out, std::u16string_view text, bool escape) {
     }
     out.append(text.substr(plain));
   }
-  out.append(u'"');
+  out.push_back(u'"');
 }
 
-void appendTabs(JsonTextBuilder& out, std::size_t depth) {
-  for (std::size_t i = 0; i < depth; ++i) out.append(json::kIndentUnit);
+void appendTabs(Out& out, std::size_t depth) { out.append(depth, json::kIndentUnit); }
+
+// At least the length of the text of `root`: every escape doubles a unit at
+// most, a number needs at most 24 units.
+std::size_t lengthBound(const JsonNode* root, bool indent) {
+  constexpr std::size_t kNumberUnits = 24;
+  std::size_t units = 0;
+  std::vector<std::pair<const JsonNode*, std::size_t>> pending{{root, 0}};
+  while (!pending.empty()) {
+    const auto [node, depth] = pending.back();
+    pending.pop_back();
+    if (node->parent && node->parent->type == JsonType::kObject) {
+      units += 2 * std::size_t{node->key.size()} + 4;  // quotes, colon, comma
+      if (indent) units += json::kLineBreak.size() + depth;
+    } else {
+      units += 1;  // comma
+    }
+    const JsonNodeList* items = nullptr;
+    switch (node->type) {
+      case JsonType::kString:
+        units += 2 * std::size_t{node->text.size()} + 2;
+        break;
+      case JsonType::kRaw:
+        units += node->text.size();
+        break;
+      case JsonType::kArray:
+        items = node->content.list;
+        units += 2;
+        break;
+      case JsonType::kObject:
+        if (node->content.table) items = &node->content.table->order();
+        units += 2;
+        if (indent) units += 2 * json::kLineBreak.size() + depth;
+        break;
+      default:
+        units += kNumberUnits;
+        break;
+    }
+    if (items) {
+      for (const JsonNode* child : *items) pending.emplace_back(child, depth + 1);
+    }
+  }
+  return units;
 }
 
 struct Frame {
@@ -129,6 +212,7 @@ class JsonWriter {
 
   std::u16string run(const JsonNode* node) {
     if (!node) return {};
+    out_.reserve(lengthBound(node, indent_));
     writeValue(node);
     while (!stack_.empty()) {
       Frame& frame = stack_.back();
@@ -139,21 +223,21 @@ class JsonWriter {
         stack_.pop_back();
         if (isObject) {
           if (indent_ && depth - 1 > 0) appendTabs(out_, depth - 1);
-          out_.append(u'}');
+          out_.push_back(u'}');
         } else {
-          out_.append(u']');
+          out_.push_back(u']');
         }
         continue;
       }
       const JsonNode* child = frame.items->get(frame.next);
       if (frame.next++ > 0) {
-        out_.append(u',');
+        out_.push_back(u',');
         if (isObject && indent_) out_.append(json::kLineBreak);
       }
       if (isObject) {
         if (indent_) appendTabs(out_, depth);
         appendQuoted(out_, child->key.view(), escape_);
-        out_.append(u':');
+        out_.push_back(u':');
       }
       writeValue(child);  // may push: `frame` is not used after this
     }
@@ -183,12 +267,12 @@ class JsonWriter {
         break;
       case JsonType::kArray:
         if (!node->content.list) break;
-        out_.append(u'[');
+        out_.push_back(u'[');
         stack_.push_back({node, node->content.list, 0});
         break;
       case JsonType::kObject:
         if (!node->content.table) break;
-        out_.append(u'{');
+        out_.push_back(u'{');
         if (indent_) out_.append(json::kLineBreak);
         stack_.push_back({node, &node->content.table->order(), 0});
         break;
@@ -197,7 +281,7 @@ class JsonWriter {
 
   bool indent_;
   bool escape_;
-  JsonTextBuilder out_;
+  Out out_;
   std::vector<Frame> stack_;
 };
 

@@ -3,10 +3,99 @@
 
 #include <gtest/gtest.h>
 
+#include <cfloat>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+
+#include "json/json_node.h"
 #include "json/json_value.h"
 
 namespace varnel {
 namespace {
+
+std::string printed(double value) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%.13g", value);
+  return buffer;
+}
+
+std::string formatted(double value) {
+  char buffer[32];
+  return std::string(buffer, formatFloat13(buffer, value));
+}
+
+double fromBits(std::uint64_t bits) {
+  double value;
+  std::memcpy(&value, &bits, sizeof value);
+  return value;
+}
+
+// Floats are written through a shortcut for values whose shortest digits are
+// few; every kind of value must still come out as printf's "%.13g".
+// VARNEL_FLOAT_CHECKS raises the number of random values per kind.
+TEST(JsonWriter, FloatsMatchPrintf) {
+  const double edges[] = {0.0,
+                          -0.0,
+                          1.0,
+                          -1.0,
+                          0.1,
+                          1e-4,
+                          9.9999999999999e-5,
+                          1e-5,
+                          123456789012.0,
+                          1234567890123.0,
+                          9999999999999.0,
+                          99999999999994.0,
+                          99999999999995.0,
+                          1e13,
+                          1e15,
+                          1e16,
+                          0.30000000000000004,
+                          2.5,
+                          -123.456789,
+                          DBL_MAX,
+                          -DBL_MAX,
+                          DBL_MIN,
+                          DBL_MIN / 2,
+                          std::numeric_limits<double>::denorm_min(),
+                          4.9406564584124654e-324,
+                          2.2250738585072009e-308,
+                          std::numeric_limits<double>::infinity(),
+                          -std::numeric_limits<double>::infinity(),
+                          std::numeric_limits<double>::quiet_NaN()};
+  for (double value : edges) EXPECT_EQ(formatted(value), printed(value)) << printed(value);
+
+  const char* env = std::getenv("VARNEL_FLOAT_CHECKS");
+  const long perKind = env ? std::atol(env) : 100000;
+  std::mt19937_64 random(13);
+  std::uniform_real_distribution<double> coordinate(-180, 180);
+  std::uniform_int_distribution<int> decimals(0, 15);
+  long failures = 0;
+  const auto check = [&](double value) {
+    if (failures < 10 && formatted(value) != printed(value)) {
+      ++failures;
+      ADD_FAILURE() << "ours " << formatted(value) << " printf " << printed(value);
+    }
+  };
+  for (long i = 0; i < perKind; ++i) {
+    check(fromBits(random()));  // every magnitude, subnormals, NaNs
+    // Short decimals as documents hold them, rounded to 0-15 places.
+    const double scale = std::pow(10.0, decimals(random));
+    const double decimal = std::round(coordinate(random) * scale) / scale;
+    check(decimal);
+    // Neighbours of a short decimal: 16-17 significant digits.
+    check(std::nextafter(decimal, HUGE_VAL));
+    check(std::nextafter(decimal, -HUGE_VAL));
+    // Integers of every size, exact and beyond 2^53.
+    check(static_cast<double>(static_cast<std::int64_t>(random()) >> (random() % 64)));
+  }
+}
 
 TEST(JsonWriter, CompactOutputTable) {
   struct Case {
