@@ -9,5 +9,6 @@ if(TARGET varnel::pdf)
     ${PROJECT_SOURCE_DIR}/pdf/tests/test_jpegs.cpp)
   target_compile_options(pdf_bench PRIVATE ${VARNEL_WARNINGS})
   target_link_libraries(pdf_bench PRIVATE varnel::pdf qpdf::libqpdf JPEG::JPEG)
-  target_compile_definitions(pdf_bench PRIVATE POINTERHOLDER_TRANSITION=4)
+  target_compile_definitions(pdf_bench PRIVATE POINTERHOLDER_TRANSITION=4
+    PDF_BENCH_IMG2PDF="${PDF_BENCH_IMG2PDF}")
 endif()
