@@ -172,6 +172,7 @@ ratio() {
 
 rows=()
 page_kb=""
+load_before="$(cut -d' ' -f1-3 /proc/loadavg)"
 for latency in $latencies; do
   start_site "$latency"
   write_lists
@@ -198,6 +199,7 @@ for latency in $latencies; do
 done
 
 echo "download_bench: $pages pages of about $page_kb KB from varnel-demo-site, $connections at a time, best of $runs, pages/s"
+echo "load average before: $load_before, after: $(cut -d' ' -f1-3 /proc/loadavg) ($(nproc) cores)"
 echo "| latency  |   varnel |   aria2c |     curl | varnel/aria2c | varnel/curl | varnel/limit |"
 echo "|----------|----------|----------|----------|---------------|-------------|--------------|"
 printf '%s\n' "${rows[@]}"
