@@ -25,7 +25,10 @@ constexpr const char* kUsage =
     "  --image-size WxH     page image size in pixels (default 1240x1754)\n"
     "  --fault-cases        add the editions of awkward answers, links and names\n"
     "  --bench-book PAGES   add edition 基准测试, subject 下载, book 基准书 of PAGES pages\n"
-    "  --quiet              do not log requests\n";
+    "  --quiet              do not log requests\n"
+    "Prints \"PORT n\" first (the port it listens on), with --bench-book then\n"
+    "\"BENCH /files/<id>/ PAGES\" (where the book's images are), then one line per request.\n"
+    "See tools/demo_site/demo_catalogue.h for the catalogue and its fault cases.\n";
 
 template <typename Number>
 std::optional<Number> parse(std::string_view text, Number low, Number high) {
@@ -93,6 +96,10 @@ std::optional<varnel::demo::DemoOptions> parseArguments(int argc, char** argv, b
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
   bool quiet = false;
   std::optional<varnel::demo::DemoOptions> options = parseArguments(argc, argv, quiet);
   if (!options) {
