@@ -20,7 +20,7 @@
 #include "app/site_fetch.h"
 #include "pool/worker_pool.h"
 #include "regex/regex_object.h"
-#include "text/file_name.h"
+#include "text/file_names.h"
 #include "web/resolve_url.h"
 
 namespace varnel {

@@ -17,7 +17,7 @@
 #include <utility>
 #include <vector>
 
-#include "pdf/file_names.h"
+#include "text/file_names.h"
 #include "pdf/jpeg_info.h"
 #include "pdf/pdf_file_writer.h"
 

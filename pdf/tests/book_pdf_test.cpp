@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "pdf/file_names.h"
+#include "text/file_names.h"
 #include "pdf/jpeg_info.h"
 #include "pdf/tests/test_jpegs.h"
 

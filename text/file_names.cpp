@@ -1,4 +1,4 @@
-#include "pdf/file_names.h"
+#include "text/file_names.h"
 
 #include <cstdint>
 #include <cstdio>  // snprintf

@@ -1,17 +1,13 @@
-#include "pdf/file_names.h"
+#include "text/file_names.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 
-#include "pdf/book_pdf.h"
 #include "text/text.h"
 
 namespace varnel {
 namespace {
-
-namespace fs = std::filesystem;
 
 std::string repeat(std::string_view piece, std::size_t times) {
   std::string out;
@@ -80,31 +76,6 @@ TEST(FileNamesTest, CutNamesStayApartAndStable) {
   EXPECT_EQ(first, fitFileName(prefix + "上册", 4));
   EXPECT_EQ(fileNameHash("a"), 0xe40c292cu) << "FNV-1a, so names agree across builds";
   EXPECT_EQ(fitFileName(repeat("a", 300), 250), "") << "no room left for any name";
-}
-
-TEST(FileNamesTest, BookPdfPathIsBesideTheFolder) {
-  const std::string longName = repeat("书", 84);  // 252 bytes: fits, but not with .pdf
-  struct Case {
-    const char* why;
-    std::string folder;
-    std::string expected;
-  };
-  const Case cases[] = {
-      {"absolute", "/home/u/下载/人教版--语文--一年级上册",
-       "/home/u/下载/人教版--语文--一年级上册.pdf"},
-      {"trailing separators", "/books/数学//", "/books/数学.pdf"},
-      {"relative", "数学", "数学.pdf"},
-      {"a dot in the name", "/books/人教版2.0--数学", "/books/人教版2.0--数学.pdf"},
-      {"name cut for .pdf", "/books/" + longName, "/books/" + fitFileName(longName, 4) + ".pdf"},
-      {"root has no name", "/", ""},
-      {"empty", "", ""},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.why);
-    EXPECT_EQ(bookPdfPath(c.folder), c.expected);
-  }
-  EXPECT_LE(fs::path(bookPdfPath("/books/" + longName)).filename().string().size(),
-            kMaxFileNameBytes);
 }
 
 }  // namespace
