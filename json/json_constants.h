@@ -28,6 +28,8 @@ constexpr std::int64_t kMaxPaddedElements = std::int64_t{1} << 24;
 // Floats are written as printf "%.13g" writes them.
 constexpr int kFloatSignificantDigits = 13;
 constexpr std::int32_t kBuilderInitialBytes = 12;
+// 64 KiB blocks each thread keeps for the next text it writes (8 MiB at most).
+constexpr std::size_t kWriterKeptBlocks = 128;
 constexpr std::u16string_view kNullText = u"null";
 constexpr std::u16string_view kTrueText = u"true";
 constexpr std::u16string_view kFalseText = u"false";

@@ -86,6 +86,7 @@ void clearContentInto(JsonNode* node, std::vector<JsonNode*>& dying, json::FreeB
     freeContainer(node, node->content.list, batch);
   }
   node->storage &= ~kContainerInArena;
+  node->literalIsWritten = false;
   node->content.integer = 0;
   node->text.reset(&batch);
 }
@@ -211,6 +212,7 @@ JsonNode* newFloatNode(double value) {
   JsonNode* node = newNode(JsonType::kFloat);
   node->content.number = value;
   node->text.assign(floatText(value));
+  node->literalIsWritten = true;
   return node;
 }
 
@@ -218,6 +220,7 @@ JsonNode* newIntegerNode(std::int64_t value) {
   JsonNode* node = newNode(JsonType::kInteger);
   node->content.integer = value;
   node->text.assign(integerText(value));
+  node->literalIsWritten = true;
   return node;
 }
 
@@ -270,6 +273,7 @@ void emptyInPlace(JsonNode* node) {
       node->content.integer = 0;
       break;
   }
+  node->literalIsWritten = false;
   node->text.reset(&batch);
   freeAll(dying, batch);
 }
@@ -306,6 +310,7 @@ void becomeFloat(JsonNode* node, double value) {
   node->type = JsonType::kFloat;
   node->content.number = value;
   node->text.assign(floatText(value));
+  node->literalIsWritten = true;
 }
 
 void becomeInteger(JsonNode* node, std::int64_t value) {
@@ -313,6 +318,7 @@ void becomeInteger(JsonNode* node, std::int64_t value) {
   node->type = JsonType::kInteger;
   node->content.integer = value;
   node->text.assign(integerText(value));
+  node->literalIsWritten = true;
 }
 
 void becomeString(JsonNode* node, std::u16string_view text) {

@@ -27,8 +27,11 @@ class JsonNode {
  public:
   std::atomic<std::int32_t> refs{1};
   JsonType type = JsonType::kNull;
-  std::int32_t keyHash = 0;    // valid while a member of an object
-  std::uint8_t storage = 0;    // JsonNodeStorage bits
+  std::int32_t keyHash = 0;  // valid while a member of an object
+  std::uint8_t storage = 0;  // JsonNodeStorage bits
+  // A number whose literal is exactly what the writer prints for its value,
+  // so the writer copies it instead of formatting the value again.
+  bool literalIsWritten = false;
   JsonNode* parent = nullptr;  // container, not counted; null for a root
   NodeText key;                // valid while a member of an object
   // The literal of a scalar; for a string node, its text instead (strings

@@ -76,6 +76,42 @@ int classifyNumber(std::u16string_view token) {
   return point || exponent || innerSign ? 2 : 1;
 }
 
+// True when a float token is exactly what "%.13g" prints for the value it
+// reads as: at most 13 significant digits lie within half an ulp of the
+// value, so printf gives them back; the form must be printf's fixed form
+// (exponent -4..12) with nothing it would drop or add: no sign '+', no
+// leading zeros, no trailing fraction zeros, digits on both sides of the point.
+bool isWrittenFloatForm(std::u16string_view token) {
+  std::size_t i = token.size() > 0 && token[0] == u'-' ? 1 : 0;
+  const std::size_t intStart = i;
+  while (i < token.size() && isDigit(token[i])) ++i;
+  const std::size_t intDigits = i - intStart;
+  if (intDigits == 0 || i >= token.size() || token[i] != u'.') return false;
+  if (intDigits > 1 && token[intStart] == u'0') return false;
+  const std::size_t fracStart = ++i;
+  while (i < token.size() && isDigit(token[i])) ++i;
+  const std::size_t fracDigits = i - fracStart;
+  if (i != token.size() || fracDigits == 0 || token.back() == u'0') return false;
+  if (token[intStart] != u'0') return intDigits + fracDigits <= 13;
+  // 0.000ddd: printf switches to the exponent form below 1e-4.
+  std::size_t zeros = 0;
+  while (zeros < fracDigits && token[fracStart + zeros] == u'0') ++zeros;
+  return zeros <= 3 && fracDigits - zeros <= 13;
+}
+
+// Likewise for integers: no sign '+', no leading zeros, no "-0", and short
+// enough not to saturate.
+bool isWrittenIntegerForm(std::u16string_view token) {
+  std::size_t i = token.size() > 0 && token[0] == u'-' ? 1 : 0;
+  const std::size_t digits = token.size() - i;
+  if (digits == 0 || digits > 18) return false;
+  if (token[i] == u'0') return digits == 1 && i == 0;
+  for (; i < token.size(); ++i) {
+    if (!isDigit(token[i])) return false;
+  }
+  return true;
+}
+
 // Exact in 64 bits and saturating: accumulating in a double, as a float
 // reader would, changes integers above 2^53 (3333333333333332992 read back
 // as ...2480).
@@ -543,10 +579,12 @@ class JsonScanner {
       case 1:
         node = newNode(JsonType::kInteger, &arena_);
         node->content.integer = readInteger(token);
+        node->literalIsWritten = isWrittenIntegerForm(token);
         break;
       case 2:
         node = newNode(JsonType::kFloat, &arena_);
         node->content.number = readFloat(token);
+        node->literalIsWritten = isWrittenFloatForm(token);
         break;
       default:
         node = newNode(JsonType::kRaw, &arena_);

@@ -1,7 +1,9 @@
 #include "json/json_writer.h"
 
-#include <cstring>  // memcpy
-#include <utility>  // pair
+#include <algorithm>  // min
+#include <cstring>    // memcpy
+#include <memory>     // unique_ptr
+#include <utility>    // pair
 #include <vector>
 
 #include "json/json_constants.h"
@@ -38,54 +40,73 @@ void JsonTextBuilder::appendAnsi(std::string_view text) { append(ansiToWide(text
 
 namespace {
 
-// The output is reserved once at an upper bound of its length (see
-// lengthBound): the pages past the real end are never touched, while growing
-// a multi-megabyte text step by step copies it and faults fresh pages in at
-// every step.
-//
-// Writes go to a small buffer first: most pieces are one to a few units, and
-// appending each to the string costs a capacity check and a terminator.
+// The text is gathered in 64 KiB blocks that each thread keeps for its next
+// text, and copied once into a string of exactly its length at the end.
+// Growing a multi-megabyte string step by step copies it at every step, and
+// each new allocation faults fresh pages in; a pass that measured the tree
+// first would read every node twice.
 class Out {
  public:
-  void reserve(std::size_t units) { text_.reserve(units); }
+  Out() : blocks_(scratchBlocks()) {}
+  ~Out() {
+    if (blocks_.size() > json::kWriterKeptBlocks) blocks_.resize(json::kWriterKeptBlocks);
+  }
+  Out(const Out&) = delete;
+  Out& operator=(const Out&) = delete;
+
   void push_back(char16_t unit) {
-    if (used_ == kBufferUnits) flush();
-    buffer_[used_++] = unit;
+    if (used_ == kBlockUnits) nextBlock();
+    block_[used_++] = unit;
   }
   void append(std::u16string_view text) {
-    if (text.size() > kBufferUnits - used_) {
-      flush();
-      if (text.size() > kBufferUnits) {
-        text_.append(text);
-        return;
-      }
+    while (!text.empty()) {
+      if (used_ == kBlockUnits) nextBlock();
+      const std::size_t n = std::min(text.size(), kBlockUnits - used_);
+      std::memcpy(block_ + used_, text.data(), n * sizeof(char16_t));
+      used_ += n;
+      text.remove_prefix(n);
     }
-    std::memcpy(buffer_ + used_, text.data(), text.size() * sizeof(char16_t));
-    used_ += text.size();
   }
   void append(std::size_t count, char16_t unit) {
     for (std::size_t i = 0; i < count; ++i) push_back(unit);
   }
   // Room for `units` (at most 64) to be written in place; commit what was used.
   char16_t* room(std::size_t units) {
-    if (units > kBufferUnits - used_) flush();
-    return buffer_ + used_;
+    if (units > kBlockUnits - used_) nextBlock();
+    return block_ + used_;
   }
-  void commit(char16_t* end) { used_ = static_cast<std::size_t>(end - buffer_); }
+  void commit(char16_t* end) { used_ = static_cast<std::size_t>(end - block_); }
+
   std::u16string take() {
-    flush();
-    return std::move(text_);
+    if (block_) filled_.push_back(used_);
+    std::size_t total = 0;
+    for (std::size_t length : filled_) total += length;
+    std::u16string text;
+    text.reserve(total);
+    for (std::size_t i = 0; i < filled_.size(); ++i) text.append(blocks_[i].get(), filled_[i]);
+    return text;
   }
 
  private:
-  static constexpr std::size_t kBufferUnits = 2048;
-  void flush() {
-    text_.append(buffer_, used_);
+  static constexpr std::size_t kBlockUnits = 32 * 1024;
+  using Blocks = std::vector<std::unique_ptr<char16_t[]>>;
+  static Blocks& scratchBlocks() {
+    thread_local Blocks blocks;
+    return blocks;
+  }
+  void nextBlock() {
+    if (block_) filled_.push_back(used_);
+    if (filled_.size() == blocks_.size()) {
+      blocks_.push_back(std::make_unique_for_overwrite<char16_t[]>(kBlockUnits));
+    }
+    block_ = blocks_[filled_.size()].get();
     used_ = 0;
   }
-  std::u16string text_;
-  char16_t buffer_[kBufferUnits];
-  std::size_t used_ = 0;
+
+  Blocks& blocks_;
+  std::vector<std::size_t> filled_;  // lengths of the blocks before block_
+  char16_t* block_ = nullptr;
+  std::size_t used_ = kBlockUnits;  // the first write starts a block
 };
 
 void appendFloat(Out& out, double value) {
@@ -157,49 +178,6 @@ void appendQuoted(Out& out, std::u16string_view text, bool escape) {
 
 void appendTabs(Out& out, std::size_t depth) { out.append(depth, json::kIndentUnit); }
 
-// At least the length of the text of `root`: every escape doubles a unit at
-// most, a number needs at most 24 units.
-std::size_t lengthBound(const JsonNode* root, bool indent) {
-  constexpr std::size_t kNumberUnits = 24;
-  std::size_t units = 0;
-  std::vector<std::pair<const JsonNode*, std::size_t>> pending{{root, 0}};
-  while (!pending.empty()) {
-    const auto [node, depth] = pending.back();
-    pending.pop_back();
-    if (node->parent && node->parent->type == JsonType::kObject) {
-      units += 2 * std::size_t{node->key.size()} + 4;  // quotes, colon, comma
-      if (indent) units += json::kLineBreak.size() + depth;
-    } else {
-      units += 1;  // comma
-    }
-    const JsonNodeList* items = nullptr;
-    switch (node->type) {
-      case JsonType::kString:
-        units += 2 * std::size_t{node->text.size()} + 2;
-        break;
-      case JsonType::kRaw:
-        units += node->text.size();
-        break;
-      case JsonType::kArray:
-        items = node->content.list;
-        units += 2;
-        break;
-      case JsonType::kObject:
-        if (node->content.table) items = &node->content.table->order();
-        units += 2;
-        if (indent) units += 2 * json::kLineBreak.size() + depth;
-        break;
-      default:
-        units += kNumberUnits;
-        break;
-    }
-    if (items) {
-      for (const JsonNode* child : *items) pending.emplace_back(child, depth + 1);
-    }
-  }
-  return units;
-}
-
 struct Frame {
   const JsonNode* node;
   const JsonNodeList* items;
@@ -212,34 +190,43 @@ class JsonWriter {
 
   std::u16string run(const JsonNode* node) {
     if (!node) return {};
-    out_.reserve(lengthBound(node, indent_));
     writeValue(node);
     while (!stack_.empty()) {
       Frame& frame = stack_.back();
-      bool isObject = frame.node->type == JsonType::kObject;
-      std::size_t depth = stack_.size();  // depth inside this container
-      if (frame.next >= frame.items->count()) {
-        if (isObject && indent_ && frame.items->count() > 0) out_.append(json::kLineBreak);
-        stack_.pop_back();
-        if (isObject) {
-          if (indent_ && depth - 1 > 0) appendTabs(out_, depth - 1);
-          out_.push_back(u'}');
-        } else {
-          out_.push_back(u']');
+      const bool isObject = frame.node->type == JsonType::kObject;
+      const std::size_t depth = stack_.size();  // depth inside this container
+      const std::int32_t count = frame.items->count();
+      JsonNode* const* items = frame.items->begin();
+      // Scalars are written in this loop; a container child is opened and
+      // continues the outer loop (`frame` is not used after the push).
+      bool opened = false;
+      while (frame.next < count) {
+        const JsonNode* child = items[frame.next];
+        if (frame.next++ > 0) {
+          out_.push_back(u',');
+          if (isObject && indent_) out_.append(json::kLineBreak);
         }
-        continue;
+        if (isObject) {
+          if (indent_) appendTabs(out_, depth);
+          appendQuoted(out_, child->key.view(), escape_);
+          out_.push_back(u':');
+        }
+        if (child->type == JsonType::kArray || child->type == JsonType::kObject) {
+          writeValue(child);
+          opened = true;
+          break;
+        }
+        writeValue(child);
       }
-      const JsonNode* child = frame.items->get(frame.next);
-      if (frame.next++ > 0) {
-        out_.push_back(u',');
-        if (isObject && indent_) out_.append(json::kLineBreak);
-      }
+      if (opened) continue;
+      if (isObject && indent_ && count > 0) out_.append(json::kLineBreak);
+      stack_.pop_back();
       if (isObject) {
-        if (indent_) appendTabs(out_, depth);
-        appendQuoted(out_, child->key.view(), escape_);
-        out_.push_back(u':');
+        if (indent_ && depth - 1 > 0) appendTabs(out_, depth - 1);
+        out_.push_back(u'}');
+      } else {
+        out_.push_back(u']');
       }
-      writeValue(child);  // may push: `frame` is not used after this
     }
     return out_.take();
   }
@@ -254,10 +241,18 @@ class JsonWriter {
         out_.append(node->content.integer != 0 ? json::kTrueText : json::kFalseText);
         break;
       case JsonType::kFloat:
-        appendFloat(out_, node->content.number);
+        if (node->literalIsWritten) {
+          out_.append(node->text.view());
+        } else {
+          appendFloat(out_, node->content.number);
+        }
         break;
       case JsonType::kInteger:
-        appendInteger(out_, node->content.integer);
+        if (node->literalIsWritten) {
+          out_.append(node->text.view());
+        } else {
+          appendInteger(out_, node->content.integer);
+        }
         break;
       case JsonType::kRaw:
         out_.append(node->text.view());

@@ -97,6 +97,39 @@ TEST(JsonWriter, FloatsMatchPrintf) {
   }
 }
 
+// Parsed numbers whose literal already is the printed form are copied, the
+// rest formatted from the value: random tokens of every shape must come out
+// exactly as their value printed.
+TEST(JsonWriter, ParsedNumbersAreWrittenFromTheirValue) {
+  std::mt19937 random(5);
+  const auto digits = [&](int most) {
+    std::string out;
+    for (int n = static_cast<int>(random() % most) + 1; n > 0; --n) {
+      out += static_cast<char>('0' + (random() % 4 == 0 ? 0 : random() % 10));
+    }
+    return out;
+  };
+  for (int i = 0; i < 20000; ++i) {
+    std::string token;
+    if (random() % 3 == 0) token += '-';
+    if (random() % 6 == 0) token += '+';
+    token += random() % 4 == 0 ? "0" : digits(16);
+    if (random() % 2) token += "." + (random() % 8 == 0 ? std::string() : digits(16));
+    if (random() % 5 == 0) token += (random() % 2 ? "e" : "E") + digits(3);
+    JsonValue doc;
+    ASSERT_TRUE(doc.Load("[" + token + "]"));
+    std::string expected;
+    if (doc.TypeOf("[0]") == JsonType::kFloat) {
+      expected = printed(doc.GetFloat("[0]"));
+    } else if (doc.TypeOf("[0]") == JsonType::kInteger) {
+      expected = std::to_string(doc.GetInteger("[0]"));
+    } else {
+      continue;  // a raw token is written as read
+    }
+    ASSERT_EQ(doc.ToText(), "[" + expected + "]") << token;
+  }
+}
+
 TEST(JsonWriter, CompactOutputTable) {
   struct Case {
     const char* in;
