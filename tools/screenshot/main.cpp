@@ -142,6 +142,8 @@ int run(const Options& options, const demo::DemoSite& site, const QString& workD
   auto* download = window->findChild<QAction*>(qs(kDownloadItemMenu));
 
   if (!waitFor([&] { return editions->count() > 0 && editions->isEnabled(); })) {
+    std::fprintf(stderr, "varnel-screenshot: %d editions, box %s\n", editions->count(),
+                 editions->isEnabled() ? "enabled" : "disabled");
     return fail(*controls, "the catalogue was not read");
   }
   choose(editions, options.edition);
