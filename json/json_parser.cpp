@@ -112,6 +112,58 @@ bool isWrittenIntegerForm(std::u16string_view token) {
   return true;
 }
 
+// Most numbers in documents are plain: -?digits(.digits)?. For those one
+// scan gives the kind, the value and whether the token is the printed form.
+// A float whose digits (at most 2^53) and fraction length (at most 22) are
+// both exact doubles is one correctly rounded division away (Clinger's fast
+// path); everything else goes the general way.
+struct PlainNumber {
+  int kind = 0;  // 0: not plain, 1: integer, 2: float
+  std::int64_t integer = 0;
+  double number = 0;
+  bool written = false;
+};
+
+PlainNumber readPlainNumber(std::u16string_view token) {
+  static constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                            1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                            1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  PlainNumber out;
+  std::size_t i = 0;
+  const bool negative = !token.empty() && token[0] == u'-';
+  if (negative) ++i;
+  std::uint64_t mantissa = 0;
+  std::size_t digits = 0;
+  const std::size_t intStart = i;
+  for (; i < token.size() && isDigit(token[i]); ++i, ++digits) {
+    mantissa = mantissa * 10 + (token[i] - u'0');
+  }
+  const std::size_t intDigits = i - intStart;
+  if (intDigits == 0 || digits > 18) return out;
+  if (i == token.size()) {
+    out.kind = 1;
+    out.integer =
+        negative ? -static_cast<std::int64_t>(mantissa) : static_cast<std::int64_t>(mantissa);
+    out.written = isWrittenIntegerForm(token);
+    return out;
+  }
+  if (token[i] != u'.') return out;
+  const std::size_t fracStart = ++i;
+  for (; i < token.size() && isDigit(token[i]); ++i, ++digits) {
+    mantissa = mantissa * 10 + (token[i] - u'0');
+  }
+  const std::size_t fracDigits = i - fracStart;
+  if (i != token.size() || fracDigits == 0 || digits > 18 ||
+      fracDigits >= std::size(kPowersOfTen) || mantissa > (std::uint64_t{1} << 53)) {
+    return out;
+  }
+  const double value = static_cast<double>(mantissa) / kPowersOfTen[fracDigits];
+  out.kind = 2;
+  out.number = negative ? -value : value;
+  out.written = isWrittenFloatForm(token);
+  return out;
+}
+
 // Exact in 64 bits and saturating: accumulating in a double, as a float
 // reader would, changes integers above 2^53 (3333333333333332992 read back
 // as ...2480).
@@ -573,6 +625,17 @@ class JsonScanner {
       node = newNode(JsonType::kBoolean, &arena_);
       node->content.integer = value ? 1 : 0;
       node->text.borrow(value ? json::kTrueText : json::kFalseText);
+      return node;
+    }
+    if (const PlainNumber plain = readPlainNumber(token); plain.kind != 0) {
+      node = newNode(plain.kind == 1 ? JsonType::kInteger : JsonType::kFloat, &arena_);
+      if (plain.kind == 1) {
+        node->content.integer = plain.integer;
+      } else {
+        node->content.number = plain.number;
+      }
+      node->literalIsWritten = plain.written;
+      node->text.assign(token, &arena_);
       return node;
     }
     switch (classifyNumber(token)) {

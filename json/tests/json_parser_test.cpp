@@ -3,7 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cmath>  // HUGE_VAL
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
 
 #include "json/json_node.h"
 #include "json/json_value.h"
@@ -126,6 +131,40 @@ TEST(JsonParser, ScalarsKeepTypeValueAndLiteral) {
   EXPECT_EQ(doc.GetInteger("neg"), INT64_MIN);
   EXPECT_TRUE(doc.GetBool("t"));
   EXPECT_FALSE(doc.GetBool("f"));
+}
+
+// Plain decimals take a shortcut to their value; it must agree bit for bit
+// with the correctly rounded reading (strtod, strtoll) on every length of
+// digits on either side of the point, signs and zeros.
+TEST(JsonParser, PlainNumbersReadExactly) {
+  std::mt19937 random(11);
+  const auto digits = [&](int most) {
+    std::string out;
+    for (int n = static_cast<int>(random() % most) + 1; n > 0; --n) {
+      out += static_cast<char>('0' + (random() % 5 == 0 ? 0 : random() % 10));
+    }
+    return out;
+  };
+  for (int i = 0; i < 50000; ++i) {
+    std::string token = random() % 2 ? "-" : "";
+    token += digits(19);
+    const bool isFloat = random() % 3 != 0;
+    if (isFloat) token += "." + digits(24);
+    JsonValue doc;
+    ASSERT_TRUE(doc.Load("[" + token + "]"));
+    if (isFloat) {
+      ASSERT_EQ(doc.TypeOf("[0]"), JsonType::kFloat) << token;
+      const double expected = std::strtod(token.c_str(), nullptr);
+      const double read = doc.GetFloat("[0]");
+      ASSERT_EQ(std::memcmp(&read, &expected, sizeof read), 0) << token;
+    } else {
+      ASSERT_EQ(doc.TypeOf("[0]"), JsonType::kInteger) << token;
+      errno = 0;
+      const long long expected = std::strtoll(token.c_str(), nullptr, 10);
+      ASSERT_EQ(doc.GetInteger("[0]"), expected) << token;  // saturates as strtoll does
+    }
+    ASSERT_EQ(doc.GetLiteral("[0]"), token);
+  }
 }
 
 TEST(JsonParser, EscapeDecoding) {
