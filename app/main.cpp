@@ -18,6 +18,7 @@
 #include "app/qt_jpeg_reencoder.h"
 #include "app/routines.h"
 #include "app/settings.h"
+#include "app/window_routines.h"
 #include "app/windows.h"
 
 namespace {
@@ -105,14 +106,8 @@ int main(int argc, char** argv) {
   // Never destroyed: threads still running at exit may call it; once the
   // window is gone it answers with empty results.
   auto* controls = new QtControls;
-  MainWindowHandlers handlers{
-      .created = [controls] { launchCatalogueSync(*controls); },
-      .editionSelected = [controls] { onEditionSelected(*controls); },
-      .subjectSelected = [controls] { onSubjectSelected(*controls); },
-      .downloadItem = [controls] { onDownloadItem(*controls); },
-      .openBookFolder = [controls] { openBookFolder(*controls); },
-      .exportPdf = [controls] { onExportPdf(*controls); },
-  };
+  MainWindowHandlers handlers = routineHandlers(*controls);
+
   auto* window = new MainWindow(std::move(handlers));
   window->setAttribute(Qt::WA_DeleteOnClose);
   setShellHooks({

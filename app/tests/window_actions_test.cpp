@@ -1,0 +1,112 @@
+// The real window, offscreen, bound to the real routines and the demo site:
+// what a user's quick or changing choices do.
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <filesystem>
+
+#include "app/catalogue_site.h"
+#include "app/process_state.h"
+#include "app/qt_controls.h"
+#include "app/settings.h"
+#include "app/tests/e2e_support.h"
+#include "app/window_routines.h"
+#include "app/windows.h"
+#include "pool/worker_pool.h"
+#include "tools/demo_site/demo_site.h"
+
+using namespace varnel;
+
+namespace {
+
+QString qs(std::string_view utf8) {
+  return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
+
+}  // namespace
+
+class WindowActionsTest : public QObject {
+  Q_OBJECT
+
+ private:
+  demo::DemoSite site_{demo::DemoOptions{.imageWidth = 62, .imageHeight = 88}};
+  QTemporaryDir root_;
+  QtControls* controls_ = nullptr;
+  MainWindow* window_ = nullptr;
+
+  QComboBox* combo(std::string_view name) { return window_->findChild<QComboBox*>(qs(name)); }
+  Text pane() { return controls_->paneText(kStatusBar, kMessagePane); }
+  bool waitForPane(std::string_view utf8) {
+    return QTest::qWaitFor([&] { return pane() == statusText(utf8); }, 20000);
+  }
+  // As the user does it: the item becomes current, then `activated` runs the handler.
+  void choose(std::string_view comboName, std::string_view itemUtf8, int times = 1) {
+    controls_->setPaneText(kStatusBar, kMessagePane, {});  // so a wait sees this run's end
+    QComboBox* box = combo(comboName);
+    const int index = box->findText(qs(itemUtf8));
+    QVERIFY2(index >= 0, itemUtf8.data());
+    box->setCurrentIndex(index);
+    for (int i = 0; i < times; ++i) emit box->activated(index);
+  }
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(site_.start());
+    QVERIFY(root_.isValid());
+    setSettingsLocation({.filePath = root_.filePath("conf.ini").toStdString(),
+                         .defaultDownloadDirectory = root_.filePath("books").toStdString()});
+    setShellHooks({});
+    setCatalogueOrigin(site_.origin());
+    controls_ = new QtControls;
+    window_ = new MainWindow(routineHandlers(*controls_));
+    controls_->attach(window_);
+    window_->show();  // runs the catalogue sync
+    QVERIFY(QTest::qWaitForWindowExposed(window_));
+    QVERIFY(waitForPane(kSyncDoneStatus));
+  }
+
+  void cleanupTestCase() {
+    workerPool().stop();
+    delete window_;
+  }
+
+  // Three mouse-wheel notches over the subject box: one list, not three.
+  void repeatedChoiceFetchesTheListOnce() {
+    choose(kEditionCombo, "小学专版");
+    choose(kSubjectCombo, "数学", 3);
+    QVERIFY2(!combo(kSubjectCombo)->isEnabled(), "disabled before the fetch thread ran");
+    QVERIFY(waitForPane(kListDoneStatus));
+    QTest::qWait(200);  // any second fetch would have added its rows by now
+    QCOMPARE(controls_->rowCount(kBookList),
+             static_cast<int>(site_.catalogue().findSubject("小学专版", "数学")->books.size()));
+  }
+
+  // The list stays with the category it was fetched for, whatever the boxes show.
+  void downloadFilesUnderTheListsCategory() {
+    choose(kEditionCombo, "小学专版");
+    choose(kSubjectCombo, "英语");
+    QVERIFY(waitForPane(kListDoneStatus));
+    choose(kEditionCombo, "初中专版");  // refills the subjects, keeps the old list
+    controls_->selectRow(kBookList, 0);
+    window_->findChild<QAction*>(qs(kDownloadItemMenu))->trigger();
+    // A second click while it runs is refused.
+    window_->findChild<QAction*>(qs(kDownloadItemMenu))->trigger();
+    const bool done = QTest::qWaitFor(
+        [&] {
+          return controls_->cellText(kBookList, 0, kRowStatusColumn) == statusText(kRowDoneStatus);
+        },
+        20000);
+    QVERIFY2(done, textToUtf8(concatTexts(pane(), " / ",
+                                          controls_->cellText(kBookList, 0, kRowStatusColumn)))
+                       .c_str());
+    const std::filesystem::path books = root_.filePath("books").toStdString();
+    QVERIFY(std::filesystem::is_directory(books / "小学专版--英语--英语第一册"));
+    QVERIFY(!std::filesystem::exists(books / "初中专版--语文--英语第一册"));
+  }
+};
+
+QTEST_MAIN(WindowActionsTest)
+#include "window_actions_test.moc"

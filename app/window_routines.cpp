@@ -1,0 +1,20 @@
+#include "app/window_routines.h"
+
+#include "app/pdf_export.h"
+#include "app/routines.h"
+
+namespace varnel {
+
+MainWindowHandlers routineHandlers(Controls& controls) {
+  Controls* c = &controls;
+  return {
+      .created = [c] { launchCatalogueSync(*c); },
+      .editionSelected = [c] { onEditionSelected(*c); },
+      .subjectSelected = [c] { onSubjectSelected(*c); },
+      .downloadItem = [c] { onDownloadItem(*c); },
+      .openBookFolder = [c] { openBookFolder(*c); },
+      .exportPdf = [c] { onExportPdf(*c); },
+  };
+}
+
+}  // namespace varnel
