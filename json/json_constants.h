@@ -18,6 +18,10 @@ constexpr std::uint32_t kKeyHashMultiplier = 31;
 // process holds at most this much beyond its live trees.
 constexpr std::size_t kArenaCacheBytes = std::size_t{32} << 20;
 
+// Load: an ASCII document is widened into a per-thread buffer, kept between
+// calls up to this many code units (16 MiB).
+constexpr std::size_t kKeptLoadUnits = std::size_t{8} << 20;
+
 // Parser: containers may nest this deep; one more is error -3.
 constexpr std::int32_t kMaxNestingDepth = 1024;
 

@@ -59,12 +59,16 @@ void releaseChildren(JsonNode* node, std::vector<JsonNode*>& dying, json::FreeBa
     items = node->content.list;
   }
   if (!items) return;
+  const bool isObject = node->type == JsonType::kObject;
   for (JsonNode* child : *items) {
-    child->parent = nullptr;
-    if (node->type == JsonType::kObject) {
-      child->key.reset(&batch);
+    // With the container's reference the only one, nobody can take another
+    // (a tree is used by one thread at a time): nothing to unlink, and no
+    // atomic step for the most common case of a whole tree going.
+    if (child->refs.load(std::memory_order_acquire) != 1) {
+      child->parent = nullptr;
+      if (isObject) child->key.reset(&batch);
+      if (child->refs.fetch_sub(1, std::memory_order_acq_rel) != 1) continue;
     }
-    if (child->refs.fetch_sub(1, std::memory_order_acq_rel) != 1) continue;
     // A scalar owns nothing but its texts: free it now rather than queueing
     // most of a tree's nodes on `dying`.
     if (child->type == JsonType::kObject || child->type == JsonType::kArray) {

@@ -105,7 +105,19 @@ bool JsonValue::LoadW(std::u16string_view text, bool decodeUnicode) {
 }
 
 bool JsonValue::Load(std::string_view text, bool decodeUnicode) {
-  return LoadW(toWide(text), decodeUnicode);
+  text = untilZero(text);
+  // A document that is all ASCII is widened into a buffer this thread keeps:
+  // a fresh multi-megabyte string per call costs a page fault per 4 KiB.
+  unsigned char high = 0;
+  for (char c : text) high |= static_cast<unsigned char>(c);
+  if (high >= 0x80) return LoadW(ansiToWide(text), decodeUnicode);
+  thread_local std::u16string scratch;
+  scratch.resize(text.size());
+  char16_t* wide = scratch.data();
+  for (std::size_t i = 0; i < text.size(); ++i) wide[i] = static_cast<unsigned char>(text[i]);
+  const bool loaded = LoadW(scratch, decodeUnicode);
+  if (scratch.capacity() > json::kKeptLoadUnits) std::u16string().swap(scratch);
+  return loaded;
 }
 
 void JsonValue::Clear() {
