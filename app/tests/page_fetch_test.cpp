@@ -3,9 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <filesystem>
+#include <optional>
 #include <string>
 
 #include "app/catalogue_site.h"
+#include "app/ini_file.h"
+#include "app/settings.h"
 
 namespace varnel {
 namespace {
@@ -94,6 +100,46 @@ TEST(ResponseHeader, FindsANameWithoutCase) {
   EXPECT_EQ(responseHeader(headers, "content-type"), "image/jpeg");
   EXPECT_EQ(responseHeader(headers, "X-Empty"), "");
   EXPECT_EQ(responseHeader(headers, "Content"), "") << "a prefix is not the name";
+}
+
+TEST(SiteFetch, CertificatesAreCheckedUnlessTheUserSaysOtherwise) {
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("varnel_cert_" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  const std::string conf = (dir / "conf.ini").string();
+  setSettingsLocation({.filePath = conf, .defaultDownloadDirectory = dir.string()});
+  struct Case {
+    const char* why;
+    const char* stored;  // nullptr: no key
+    std::optional<bool> commandLine;
+    bool ignored;
+  };
+  const Case cases[] = {
+      {"no setting: checked", nullptr, std::nullopt, false},
+      {"the user accepts such sites", "True", std::nullopt, true},
+      {"only True counts", "true", std::nullopt, false},
+      {"--insecure wins", "False", true, true},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::remove(conf);
+    if (c.stored) {
+      ASSERT_TRUE(writeIniString(conf, "config", kIgnoreCertificatesKey, c.stored));
+    }
+    setIgnoreCertificateErrorsOverride(c.commandLine);
+    EXPECT_EQ(ignoreCertificateErrors(), c.ignored) << c.why;
+  }
+  setIgnoreCertificateErrorsOverride(std::nullopt);
+  std::filesystem::remove_all(dir);
+
+  SiteAnswer untrusted = answerOf(0, "", "", WebFailureKind::certificate);
+  untrusted.failure.host = "books.example";
+  EXPECT_EQ(describeSiteFailure(untrusted, kListUnreachableStatus),
+            statusText("证书验证失败: books.example"));
+  EXPECT_EQ(
+      describeSiteFailure(answerOf(0, "", "", WebFailureKind::timedOut), kListUnreachableStatus),
+      statusText(kListUnreachableStatus));
+  EXPECT_EQ(describeSiteFailure(answerOf(404, "gone"), kListUnreachableStatus), "")
+      << "an answer is not a connection failure";
 }
 
 }  // namespace
