@@ -119,10 +119,7 @@ class CommandLineRuns : public ::testing::Test {
     site_ = nullptr;
   }
   void SetUp() override {
-    root_ = fs::temp_directory_path() /
-            ("varnel_cli_" + std::to_string(::getpid()) + "_" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(root_);
+    root_ = testing::freshTestDirectory("varnel_cli_");
     fs::create_directories(root_ / "home");
     fs::create_directories(root_ / "cwd");
     books_ = root_ / "books";

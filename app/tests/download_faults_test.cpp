@@ -94,11 +94,7 @@ class DownloadFaults : public ::testing::Test {
   }
 
   void SetUp() override {
-    root_ = fs::temp_directory_path() /
-            ("varnel_faults_" + std::to_string(::getpid()) + "_" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(root_);
-    fs::create_directories(root_);
+    root_ = testing::freshTestDirectory("varnel_faults_");
     downloads_ = root_ / "books";
     setSettingsLocation({.filePath = (root_ / "conf.ini").string(),
                          .defaultDownloadDirectory = downloads_.string()});

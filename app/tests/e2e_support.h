@@ -1,6 +1,9 @@
 // Small helpers shared by the end-to-end tests of the routines.
 #pragma once
 
+#include <gtest/gtest.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +19,17 @@
 namespace varnel::testing {
 
 inline Text gbk(std::string_view utf8) { return utf8BytesToText(utf8); }
+
+// An empty directory of this test's own under the system's temporary one.
+inline std::filesystem::path freshTestDirectory(std::string_view prefix) {
+  const std::filesystem::path root =
+      std::filesystem::temp_directory_path() /
+      (std::string(prefix) + std::to_string(::getpid()) + "_" +
+       ::testing::UnitTest::GetInstance()->current_test_info()->name());
+  std::filesystem::remove_all(root);
+  std::filesystem::create_directories(root);
+  return root;
+}
 
 inline std::string readFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);

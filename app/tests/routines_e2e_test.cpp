@@ -89,11 +89,7 @@ class RoutinesEndToEnd : public ::testing::Test {
   }
 
   void SetUp() override {
-    root_ = fs::temp_directory_path() /
-            ("varnel_e2e_" + std::to_string(::getpid()) + "_" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(root_);
-    fs::create_directories(root_);
+    root_ = testing::freshTestDirectory("varnel_e2e_");
     downloads_ = root_ / "books";
     setSettingsLocation({.filePath = (root_ / "conf.ini").string(),
                          .defaultDownloadDirectory = downloads_.string()});
