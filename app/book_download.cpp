@@ -133,8 +133,11 @@ int submitPages(Controls& controls, WorkerPool& pool, const SelectedBook& book,
   int submitted = 0;
   while (submitted < book.pageCount && pool.state() == PoolState::running &&
          !downloadCancelRequested()) {
-    const int idle = pool.idleThreads();
-    const int batch = std::min(idle, book.pageCount - submitted);
+    // Idle workers less the jobs already queued for them: idleThreads alone
+    // counts a job not yet picked up as room for one more, and the queue grows.
+    int spare = 0;
+    pool.spareThreads(spare);
+    const int batch = std::min(spare, book.pageCount - submitted);
     for (int i = 0; i < batch; ++i) {
       const int page = submitted + 1;
       const Text pageUrl = concatTexts(imageBase, std::to_string(page), kPageFileExtension);
