@@ -64,6 +64,7 @@ class JsonMemberTable {
   void sort(bool descending) { order_.sortByKey(descending); }
   // A parser's finished object: its member order moves into the arena.
   void compact(json::Arena& arena) { order_.compact(arena); }
+  void reserveFrom(json::Arena& arena, std::int32_t members) { order_.reserveFrom(arena, members); }
 
   // Members from which on lookups go through the index.
   static constexpr std::int32_t kIndexedFrom = 9;

@@ -55,6 +55,15 @@ void JsonNodeList::dropItems(json::FreeBatch& batch) {
   count_ = 0;
 }
 
+void JsonNodeList::reserveFrom(json::Arena& arena, std::int32_t items) {
+  if (items_ || items <= 0) return;
+  items = std::min(items, capacity_);
+  items_ = static_cast<JsonNode**>(arena.allocate(sizeof(JsonNode*) * items));
+  if (!items_) return;
+  allocated_ = items;
+  itemsInArena_ = true;
+}
+
 void JsonNodeList::compact(json::Arena& arena) {
   if (itemsInArena_ || count_ == allocated_) return;
   if (count_ == 0) {

@@ -47,6 +47,9 @@ class JsonNodeList {
   // Moves the items into an array of exactly their number from `arena` (a
   // parser's finished container will not grow again).
   void compact(json::Arena& arena);
+  // Gives an empty list room for `items` from `arena` (a parser's new
+  // container: most stay this small, and need no heap array at all).
+  void reserveFrom(json::Arena& arena, std::int32_t items);
   // Frees the item array (through `batch` when it is in an arena) and
   // forgets every item; the capacity stays.
   void dropItems(json::FreeBatch& batch);

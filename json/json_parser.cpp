@@ -22,6 +22,8 @@ constexpr int kKindObject = 6;
 
 // Longer keys are rarely repeated; they get a copy each.
 constexpr std::size_t kMaxSharedKeyUnits = 64;
+// Room a new container gets in the arena before it needs a heap array.
+constexpr std::int32_t kFirstItems = 4;
 
 bool isTrimmed(char16_t c) { return c == u'\r' || c == u'\n' || c == u'\t' || c == u' '; }
 
@@ -553,6 +555,7 @@ class JsonScanner {
       if (container->type != JsonType::kArray && keyStart_ == -1) return kJsonMissingKey;
       if (static_cast<std::int32_t>(stack_.size()) >= json::kMaxNestingDepth) return kJsonTooDeep;
       JsonNode* array = newArrayNode(&arena_);
+      array->content.list->reserveFrom(arena_, kFirstItems);
       if (container->type == JsonType::kArray) {
         appendChild(container, array);
       } else {
