@@ -24,8 +24,8 @@
 #include "app/catalogue_site.h"
 #include "app/process_state.h"
 #include "app/qt_controls.h"
-#include "app/routines.h"
 #include "app/settings.h"
+#include "app/window_routines.h"
 #include "app/windows.h"
 #include "tools/demo_site/demo_site.h"
 
@@ -127,15 +127,8 @@ int run(const Options& options, const demo::DemoSite& site, const QString& workD
 
   // Leaked on purpose: the routines' threads may still hold it at exit.
   auto* controls = new QtControls;
-  MainWindowHandlers handlers{
-      .created = [controls] { launchCatalogueSync(*controls); },
-      .editionSelected = [controls] { onEditionSelected(*controls); },
-      .subjectSelected = [controls] { onSubjectSelected(*controls); },
-      .downloadItem = [controls] { onDownloadItem(*controls); },
-      .openBookFolder = [controls] { openBookFolder(*controls); },
-      .exportPdf = {},
-  };
-  auto* window = new MainWindow(std::move(handlers));
+  // The very handlers the program binds (launchCatalogueSync, onEditionSelected, ...).
+  auto* window = new MainWindow(routineHandlers(*controls));
   controls->attach(window);
   window->show();  // runs the catalogue sync
   auto* editions = window->findChild<QComboBox*>(qs(kEditionCombo));
