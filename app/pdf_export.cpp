@@ -56,12 +56,14 @@ void runPdfExport(Controls& controls) {
 }
 
 void onExportPdf(Controls& controls) {
-  if (controls.selectedRow(kBookList) < 0 || !tryBeginAction()) return;
-  if (!startBackgroundThread([&controls] {
+  if (controls.selectedRow(kBookList) < 0) return;
+  const int claim = tryBeginAction();
+  if (claim == 0) return;
+  if (!startBackgroundThread([&controls, claim] {
         runPdfExport(controls);
-        endAction();
+        endAction(claim);
       })) {
-    endAction();
+    endAction(claim);
   }
 }
 

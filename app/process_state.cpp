@@ -31,7 +31,7 @@ struct ProcessState {
   ListedCategory listed;
 };
 
-std::atomic<bool> actionRunning{false};
+std::atomic<int> actionClaim{0};  // the running action's claim; 0: none
 std::atomic<bool> cancelRequested{false};
 
 ProcessState& state() {
@@ -92,8 +92,15 @@ ListedCategory listedCategory() {
   return state().listed;
 }
 
-bool tryBeginAction() { return !actionRunning.exchange(true); }
-void endAction() { actionRunning = false; }
+int tryBeginAction() {
+  static std::atomic<int> lastClaim{0};
+  int claim = lastClaim.fetch_add(1) + 1;
+  if (claim <= 0) claim = lastClaim = 1;  // after wrapping round
+  int none = 0;
+  return actionClaim.compare_exchange_strong(none, claim) ? claim : 0;
+}
+void endAction() { actionClaim = 0; }
+void endAction(int claim) { actionClaim.compare_exchange_strong(claim, 0); }
 
 void requestDownloadCancel() { cancelRequested = true; }
 void clearDownloadCancel() { cancelRequested = false; }

@@ -64,11 +64,15 @@ struct ListedCategory {
 void setListedCategory(ListedCategory category);
 ListedCategory listedCategory();
 
-// One user action (book list or download) at a time: the handler claims it on
-// the user-interface thread before its thread starts, the thread releases it.
-// False when another action still runs.
-bool tryBeginAction();
+// One user action (book list, download, PDF export) at a time: the handler
+// claims it on the user-interface thread before its thread starts. The routine
+// releases it as soon as the user may act again (endAction()), and its thread
+// once more at its very end with the claim's id, which then releases nothing
+// if the routine already did and another action has claimed since.
+// tryBeginAction gives 0 while another action runs.
+int tryBeginAction();
 void endAction();
+void endAction(int claim);
 
 // Asks running and later downloads to stop handing out pages and to skip
 // further attempts (the command line's Ctrl-C). Stays set until cleared.

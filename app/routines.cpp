@@ -35,17 +35,18 @@ void setCombosEnabled(Controls& controls, bool enabled) {
 // disabled here first, on the user-interface thread, so a second click (or a
 // mouse-wheel notch over a combo box) cannot start a second run meanwhile.
 void startAction(Controls& controls, bool withList, std::function<void()> routine) {
-  if (!tryBeginAction()) return;
+  const int claim = tryBeginAction();
+  if (claim == 0) return;
   setCombosEnabled(controls, false);
   if (withList) controls.setEnabled(kBookList, false);
-  const bool started = startBackgroundThread([routine = std::move(routine)] {
+  const bool started = startBackgroundThread([claim, routine = std::move(routine)] {
     routine();
-    endAction();
+    endAction(claim);
   });
   if (!started) {
     setCombosEnabled(controls, true);
     if (withList) controls.setEnabled(kBookList, true);
-    endAction();
+    endAction(claim);
   }
 }
 

@@ -119,6 +119,24 @@ TEST_F(SettingsTest, ChooseFolderAsksForANewStyleDialogAndKeepsThePathOnCancel) 
   EXPECT_EQ(controls_.editText(kPathEdit), "/picked/folder") << "no browser installed";
 }
 
+// A thread that ends late must not release the claim of an action started
+// after its routine had already let the user act again.
+TEST(ActionClaim, OneAtATimeAndALateEndReleasesOnlyItsOwn) {
+  const int list = tryBeginAction();
+  ASSERT_NE(list, 0);
+  EXPECT_EQ(tryBeginAction(), 0) << "a second action is refused while one runs";
+  endAction();  // the list routine re-enables the controls
+  const int download = tryBeginAction();
+  ASSERT_NE(download, 0);
+  EXPECT_NE(download, list);
+  endAction(list);  // the list's thread winds down
+  EXPECT_EQ(tryBeginAction(), 0) << "the download still holds its claim";
+  endAction(download);
+  const int next = tryBeginAction();
+  EXPECT_NE(next, 0);
+  endAction(next);
+}
+
 TEST(SettingsLocation, ProgramDirectoryWhenWritableElseUserDirectories) {
   SettingsLocation writable =
       chooseSettingsLocation("/opt/varnel", true, "/home/u/.config/varnel", "/home/u/Downloads");

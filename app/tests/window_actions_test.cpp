@@ -71,6 +71,7 @@ class WindowActionsTest : public QObject {
   void cleanupTestCase() {
     workerPool().stop();
     delete window_;
+    delete controls_;
   }
 
   // Three mouse-wheel notches over the subject box: one list, not three.
