@@ -1,5 +1,6 @@
 #include "pool/job_queue.h"
 
+#include <algorithm>  // max
 #include <chrono>
 
 namespace varnel::detail {
@@ -19,6 +20,17 @@ inline void cpuRelax() {
 
 }  // namespace
 
+void RecordRing::push_back(const JobRecord& record) {
+  if (count_ == slots_.size()) {
+    std::vector<JobRecord> grown(std::max<std::size_t>(slots_.size() * 2, 64));
+    for (std::size_t i = 0; i < count_; ++i) grown[i] = slots_[(head_ + i) & (slots_.size() - 1)];
+    slots_.swap(grown);
+    head_ = 0;
+  }
+  slots_[(head_ + count_) & (slots_.size() - 1)] = record;
+  ++count_;
+}
+
 void JobQueue::open(std::uint64_t run) {
   std::lock_guard lock(mutex_);
   records_.clear();
@@ -29,7 +41,7 @@ void JobQueue::open(std::uint64_t run) {
 }
 
 void JobQueue::close() {
-  std::deque<JobRecord> dropped;
+  RecordRing dropped;
   {
     std::lock_guard lock(mutex_);
     closed_ = true;
@@ -83,8 +95,7 @@ std::optional<JobRecord> JobQueue::take(std::optional<int> timeoutMs) {
       return std::nullopt;
     }
     if (!records_.empty()) {
-      const JobRecord record = records_.front();
-      records_.pop_front();
+      const JobRecord record = records_.pop_front();
       available_.store(records_.size(), std::memory_order_relaxed);
       --searching_;
       // More records behind this one and nobody else looking: pass the wake-up on.

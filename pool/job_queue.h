@@ -11,9 +11,10 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <mutex>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "pool/worker_pool.h"
 
@@ -24,6 +25,35 @@ struct JobRecord {
   std::intptr_t first = 0;
   std::intptr_t second = 0;
   bool quit = false;  // tells the worker that takes it to leave; never run
+};
+
+// A FIFO of records in one growing ring: a deque allocates and frees a block
+// every few records, under the queue's lock.
+class RecordRing {
+ public:
+  bool empty() const { return count_ == 0; }
+  std::size_t size() const { return count_; }
+  void push_back(const JobRecord& record);
+  JobRecord pop_front() {
+    const JobRecord record = slots_[head_];
+    head_ = (head_ + 1) & (slots_.size() - 1);
+    --count_;
+    return record;
+  }
+  void clear() {
+    head_ = 0;
+    count_ = 0;
+  }
+  void swap(RecordRing& other) noexcept {
+    slots_.swap(other.slots_);
+    std::swap(head_, other.head_);
+    std::swap(count_, other.count_);
+  }
+
+ private:
+  std::vector<JobRecord> slots_;  // a power of two long
+  std::size_t head_ = 0;
+  std::size_t count_ = 0;
 };
 
 class JobQueue {
@@ -49,7 +79,7 @@ class JobQueue {
 
   std::mutex mutex_;
   std::condition_variable posted_;
-  std::deque<JobRecord> records_;
+  RecordRing records_;
   std::uint64_t run_ = 0;
   bool closed_ = true;
   // Takers in `take` that are not asleep and have no record yet, counting
