@@ -14,6 +14,7 @@ namespace {
 
 // The manager only creates threads; it needs little stack.
 constexpr std::size_t kManagerStackBytes = 128 * 1024;
+constexpr std::size_t kCacheLineBytes = 64;
 // A stop that posts many quit records keeps the windows alive meanwhile.
 constexpr int kQuitPostsPerPump = 128;
 
@@ -59,10 +60,12 @@ struct WorkerPool::Shared {
     managerWake->close();
   }
 
-  std::atomic<int> state{kStopped};
-  std::atomic<int> busy{0};
-  std::atomic<int> liveThreads{0};
+  // busy and queued change with every job; the fields read with every job
+  // must not share their cache line, or each change costs every reader a miss.
+  alignas(kCacheLineBytes) std::atomic<int> busy{0};
   std::atomic<int> queued{0};
+  alignas(kCacheLineBytes) std::atomic<int> state{kStopped};
+  std::atomic<int> liveThreads{0};
   std::atomic<int> maxThreads{0};
   std::atomic<int> coreThreads{0};
   std::atomic<int> idleTimeoutMs{kDefaultIdleTimeoutMs};
