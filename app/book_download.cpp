@@ -60,7 +60,9 @@ bool writeFileReplacing(const std::string& path, const Bytes& bytes) {
   const std::string partial = concatTexts(path, kPartialFileSuffix);
   const int fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return false;
-  const bool written = writeAll(fd, bytes) && ::fsync(fd) == 0;
+  // The data must be on the disk before the rename makes it the page;
+  // fdatasync skips the metadata a crash would not lose the page for.
+  const bool written = writeAll(fd, bytes) && ::fdatasync(fd) == 0;
   const bool closed = ::close(fd) == 0;
   std::error_code error;
   if (!written || !closed) {
@@ -130,6 +132,7 @@ Text progressText(int done, int total) {
 int submitPages(Controls& controls, WorkerPool& pool, const SelectedBook& book,
                 const Text& imageBase, const std::string& folder,
                 const std::shared_ptr<DownloadTally>& tally) {
+  const bool verifyCertificates = !ignoreCertificateErrors();
   int submitted = 0;
   while (submitted < book.pageCount && pool.state() == PoolState::running &&
          !downloadCancelRequested()) {
@@ -141,7 +144,8 @@ int submitPages(Controls& controls, WorkerPool& pool, const SelectedBook& book,
     for (int i = 0; i < batch; ++i) {
       const int page = submitted + 1;
       const Text pageUrl = concatTexts(imageBase, std::to_string(page), kPageFileExtension);
-      auto* job = new PageJob{concatTexts(book.title, kJobTextSeparator, pageUrl), folder, tally};
+      auto* job = new PageJob{concatTexts(book.title, kJobTextSeparator, pageUrl), folder, tally,
+                              verifyCertificates};
       if (!pool.submit(runPageJob, reinterpret_cast<std::intptr_t>(job), page)) {
         delete job;  // the pool stopped under us; the rest count as failed
         return submitted;
@@ -236,7 +240,8 @@ void runPageJob(std::intptr_t job, std::intptr_t pageNumber) {
   try {
     const Text pageUrl = pageUrlOf(page->jobText);
     if (!pageUrl.empty()) {
-      PageFetch fetch = fetchPageImage(pageUrl, [] { return downloadCancelRequested(); });
+      PageFetch fetch = fetchPageImage(pageUrl, page->verifyCertificates,
+                                       [] { return downloadCancelRequested(); });
       if (page->tally && fetch.attempts > 1) page->tally->retries += fetch.attempts - 1;
       if (!fetch.image.empty()) {
         const std::string file =

@@ -30,6 +30,7 @@ struct PageJob {
   Text jobText;            // title + "!<>!" + page address
   std::string bookFolder;  // native path the page file goes into
   std::shared_ptr<DownloadTally> tally;
+  bool verifyCertificates = true;
 };
 
 enum class DownloadResult {

@@ -22,6 +22,7 @@ HeadlessControls::HeadlessControls() {
   status.items[0] = utf8BytesToText(kStatusPane0Caption);
   add(kDownloadItemMenu, Kind::MenuItem).enabled = false;
   add(kOpenFolderMenu, Kind::MenuItem);
+  add(kExportPdfMenu, Kind::MenuItem).enabled = false;  // follows the two above in the window
   add(kSettingsMenu, Kind::MenuItem);
   add(kOpenCheckBox, Kind::CheckBox);
   add(kPathLabel, Kind::Plain);

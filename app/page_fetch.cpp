@@ -107,11 +107,12 @@ int retryDelayMs(int attempt, const Text& retryAfter, double jitter01) {
   return static_cast<int>(planned * scale);
 }
 
-PageFetch fetchPageImage(const Text& url, const std::function<bool()>& cancelled) {
+PageFetch fetchPageImage(const Text& url, bool verifyCertificates,
+                         const std::function<bool()>& cancelled) {
   PageFetch fetch;
   while (fetch.attempts < kPageAttempts) {
     if (cancelled && cancelled()) break;
-    SiteAnswer answer = fetchFromSite(url, true);
+    SiteAnswer answer = fetchFromSite(url, true, verifyCertificates);
     ++fetch.attempts;
     const PageVerdict verdict = judgePageAnswer(answer);
     if (verdict == PageVerdict::accepted) {

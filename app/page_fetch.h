@@ -40,6 +40,7 @@ struct PageFetch {
 
 // Fetches `url` up to kPageAttempts times, waiting between attempts. Stops
 // early (no further attempt, no wait) once `cancelled` returns true.
-PageFetch fetchPageImage(const Text& url, const std::function<bool()>& cancelled);
+PageFetch fetchPageImage(const Text& url, bool verifyCertificates,
+                         const std::function<bool()>& cancelled);
 
 }  // namespace varnel

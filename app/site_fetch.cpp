@@ -36,12 +36,13 @@ bool ignoreCertificateErrors() {
          kTrueSetting;
 }
 
-SiteAnswer fetchFromSite(const Text& url, bool pageImage) {
+SiteAnswer fetchFromSite(const Text& url, bool pageImage, std::optional<bool> verifyCertificates) {
   SiteAnswer answer;
-  WebRequestOptions options{.responseHeaders = &answer.headers,
-                            .status = &answer.status,
-                            .verifyCertificates = !ignoreCertificateErrors(),
-                            .failure = &answer.failure};
+  WebRequestOptions options{
+      .responseHeaders = &answer.headers,
+      .status = &answer.status,
+      .verifyCertificates = verifyCertificates.value_or(!ignoreCertificateErrors()),
+      .failure = &answer.failure};
   if (pageImage) {
     options.maxBodyBytes = kMaxPageBytes;
     options.lowSpeedBytesPerSecond = kPageLowSpeedBytesPerSecond;

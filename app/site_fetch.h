@@ -26,8 +26,10 @@ struct SiteAnswer {
 };
 
 // One request with the program's options; `pageImage` adds the page jobs'
-// body cap and transfer limits.
-SiteAnswer fetchFromSite(const Text& url, bool pageImage = false);
+// body cap and transfer limits. `verifyCertificates` omitted: as the settings
+// say now (a book's page jobs decide once, not once per page).
+SiteAnswer fetchFromSite(const Text& url, bool pageImage = false,
+                         std::optional<bool> verifyCertificates = std::nullopt);
 
 // The answer's failure for the status pane: "证书验证失败: host" for a
 // certificate, else `unreachable`; empty when something was received.
