@@ -23,20 +23,26 @@ namespace {
 using testing::LocalHttpServer;
 using Clock = std::chrono::steady_clock;
 
-// Releases stalled handlers when the test ends, so the server can stop.
+// Holds stalling handlers until opened. Declare it before the server and a
+// ReleaseOnExit after it: the handlers are let go first, then the server
+// stops and joins them, and only then does the gate itself go.
 struct Release {
   std::mutex mutex;
   std::condition_variable cv;
-  bool open = false;
+  bool isOpen = false;
   void waitFor(std::chrono::milliseconds limit) {
     std::unique_lock lock(mutex);
-    cv.wait_for(lock, limit, [this] { return open; });
+    cv.wait_for(lock, limit, [this] { return isOpen; });
   }
-  ~Release() {
+  void open() {
     std::lock_guard lock(mutex);
-    open = true;
+    isOpen = true;
     cv.notify_all();
   }
+};
+struct ReleaseOnExit {
+  Release& release;
+  ~ReleaseOnExit() { release.open(); }
 };
 
 double secondsSince(Clock::time_point start) {
@@ -44,9 +50,10 @@ double secondsSince(Clock::time_point start) {
 }
 
 TEST(WebRequestLimits, EachLimitFailsTheExchangeWithItsReason) {
-  LocalHttpServer local;
+  const std::string big(4000, 'b');  // served by the handlers: outlives the server
   Release release;
-  const std::string big(4000, 'b');
+  LocalHttpServer local;
+  ReleaseOnExit releaseFirst{release};
   local.server().Get("/sized", [&](const httplib::Request&, httplib::Response& res) {
     res.set_content(big, "application/octet-stream");
   });
@@ -124,8 +131,9 @@ TEST(WebRequestLimits, EachLimitFailsTheExchangeWithItsReason) {
 // The caller's time-out is the stall limit: one second of silence ends the
 // exchange long before the 15-second default would.
 TEST(WebRequestLimits, StallLimitFollowsTheCallersTimeout) {
-  LocalHttpServer local;
   Release release;
+  LocalHttpServer local;
+  ReleaseOnExit releaseFirst{release};
   local.server().Get("/silent", [&](const httplib::Request&, httplib::Response& res) {
     release.waitFor(std::chrono::seconds(30));
     res.set_content("late", "text/plain");
