@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "app/catalogue_site.h"
+#include "app/pdf_export.h"
 #include "app/process_state.h"
 #include "app/qt_controls.h"
 #include "app/settings.h"
@@ -106,6 +107,16 @@ class WindowActionsTest : public QObject {
     const std::filesystem::path books = root_.filePath("books").toStdString();
     QVERIFY(std::filesystem::is_directory(books / "小学专版--英语--英语第一册"));
     QVERIFY(!std::filesystem::exists(books / "初中专版--语文--英语第一册"));
+
+    // The download's last step gives the list back; the user acts after that.
+    QVERIFY(QTest::qWaitFor([&] { return controls_->isEnabled(kBookList); }, 20000));
+
+    // 导出PDF makes the book one file beside its folder, on a thread of its own.
+    QAction* exportPdf = window_->findChild<QAction*>(qs(kExportPdfMenu));
+    QVERIFY(exportPdf->isEnabled());
+    exportPdf->trigger();
+    QVERIFY(waitForPane(kExportPdfDoneStatus));
+    QVERIFY(std::filesystem::is_regular_file(books / "小学专版--英语--英语第一册.pdf"));
   }
 };
 
