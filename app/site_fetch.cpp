@@ -41,7 +41,8 @@ SiteAnswer fetchFromSite(const Text& url, bool pageImage, std::optional<bool> ve
   WebRequestOptions options{
       .responseHeaders = &answer.headers,
       .status = &answer.status,
-      .verifyCertificates = verifyCertificates.value_or(!ignoreCertificateErrors()),
+      // Not value_or: its fallback would read conf.ini for every page.
+      .verifyCertificates = verifyCertificates ? *verifyCertificates : !ignoreCertificateErrors(),
       .failure = &answer.failure};
   if (pageImage) {
     options.maxBodyBytes = kMaxPageBytes;
