@@ -32,14 +32,7 @@ bool endsWith(const Bytes& body, std::size_t end, const unsigned char (&suffix)[
 }
 
 bool isTextContentType(const Text& contentType) {
-  const Text type = trimSpaces(contentType);
-  if (type.size() < kTextContentType.size()) return false;
-  for (std::size_t i = 0; i < kTextContentType.size(); ++i) {
-    char c = type[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != kTextContentType[i]) return false;
-  }
-  return true;
+  return startsWithIgnoringAsciiCase(trimSpaces(contentType), kTextContentType);
 }
 
 bool isRetryableStatus(int status) {

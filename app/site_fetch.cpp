@@ -11,15 +11,6 @@ namespace {
 std::mutex overrideMutex;
 std::optional<bool> ignoreOverride;
 
-bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 void setIgnoreCertificateErrorsOverride(std::optional<bool> ignore) {

@@ -172,6 +172,14 @@ bool equalAt(std::string_view hay, std::size_t pos, std::string_view needle, boo
 
 }  // namespace
 
+bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && equalAt(a, 0, b, true);
+}
+
+bool startsWithIgnoringAsciiCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && equalAt(text, 0, prefix, true);
+}
+
 std::size_t charLengthAt(std::string_view text, std::size_t pos) {
   if (pos >= text.size()) return 0;
   if (isLeadByte(static_cast<unsigned char>(text[pos])) && pos + 1 < text.size()) return 2;

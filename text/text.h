@@ -12,7 +12,7 @@
 
 namespace varnel {
 
-using Text = std::string;                // code page 936 bytes
+using Text = std::string;                 // code page 936 bytes
 using Bytes = std::vector<std::uint8_t>;  // HTTP bodies, image data
 
 // GBK lead bytes (0x81..0xFE) start a two-byte character.
@@ -60,6 +60,11 @@ bool isValidUtf8(std::string_view bytes);
 // A-Z/a-z only. npos when absent; an empty needle is found at `from`.
 std::size_t findText(std::string_view haystack, std::string_view needle, std::size_t from = 0,
                      bool ignoreAsciiCase = false);
+
+// Equal, or `text` starts with `prefix`, folding A-Z/a-z only (header names,
+// media types, INI keys).
+bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b);
+bool startsWithIgnoringAsciiCase(std::string_view text, std::string_view prefix);
 
 // Pieces between occurrences of `delimiter`, empty pieces dropped. An empty
 // delimiter yields the whole text (when not empty).

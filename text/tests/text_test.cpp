@@ -157,6 +157,26 @@ TEST(TextSearch, TrimSpacesTable) {
   for (const auto& c : cases) EXPECT_EQ(trimSpaces(c.in), c.want) << c.why;
 }
 
+TEST(TextSearch, AsciiCaseFoldingComparisons) {
+  struct Case {
+    const char* a;
+    const char* b;
+    bool equal;
+    bool startsWith;
+  };
+  const Case cases[] = {
+      {"Content-Type", "content-type", true, true},
+      {"Text/HTML; charset=utf-8", "text/", false, true},
+      {"text", "text/", false, false},
+      {"", "", true, true},
+      {"\xC4\xE3", "\xE4\xE3", false, false},  // only A-Z fold, never GBK bytes
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(equalsIgnoringAsciiCase(c.a, c.b), c.equal) << c.a << " / " << c.b;
+    EXPECT_EQ(startsWithIgnoringAsciiCase(c.a, c.b), c.startsWith) << c.a << " / " << c.b;
+  }
+}
+
 TEST(TextBasics, CompareConcatAndDirectory) {
   EXPECT_LT(compareTexts("a", "\xB0"), 0) << "bytes compare unsigned";
   EXPECT_EQ(compareTexts("", ""), 0);
