@@ -1,4 +1,4 @@
-#include "htmlquery/query_support.h"
+#include "htmlquery/query/query_support.h"
 
 #include <limits>
 

@@ -4,7 +4,7 @@
 #include <algorithm>  // find
 #include <cassert>
 
-#include "htmlquery/dom_tree.h"
+#include "htmlquery/dom/dom_tree.h"
 
 namespace varnel {
 namespace {

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "htmlquery/dom_tree.h"
+#include "htmlquery/dom/dom_tree.h"
 
 namespace varnel::dom {
 namespace {

@@ -2,7 +2,7 @@
 #include <boost/regex.hpp>
 
 #include "htmlquery/html_query.h"
-#include "htmlquery/query_support.h"
+#include "htmlquery/query/query_support.h"
 
 namespace varnel {
 

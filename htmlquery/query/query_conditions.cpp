@@ -3,7 +3,7 @@
 #include <cstdlib>  // llabs
 
 #include "htmlquery/html_query.h"
-#include "htmlquery/query_support.h"
+#include "htmlquery/query/query_support.h"
 
 namespace varnel {
 

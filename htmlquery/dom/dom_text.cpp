@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <string>
 
-#include "htmlquery/dom_tree.h"
+#include "htmlquery/dom/dom_tree.h"
 
 namespace varnel::dom {
 namespace {

@@ -3,7 +3,7 @@
 #include <cstdio>  // snprintf
 
 #include "htmlquery/html_query.h"
-#include "htmlquery/query_support.h"
+#include "htmlquery/query/query_support.h"
 
 namespace varnel {
 

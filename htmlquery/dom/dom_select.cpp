@@ -11,7 +11,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "htmlquery/dom_tree.h"
+#include "htmlquery/dom/dom_tree.h"
 
 namespace varnel::dom {
 namespace {

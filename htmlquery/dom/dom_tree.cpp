@@ -1,5 +1,5 @@
 // Parsing and per-node reads over myhtml.
-#include "htmlquery/dom_tree.h"
+#include "htmlquery/dom/dom_tree.h"
 
 #include <memory>
 

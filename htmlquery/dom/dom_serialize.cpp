@@ -3,7 +3,7 @@
 #include <cstdio>  // snprintf
 #include <string>
 
-#include "htmlquery/dom_tree.h"
+#include "htmlquery/dom/dom_tree.h"
 
 namespace varnel::dom {
 namespace {
