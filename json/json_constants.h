@@ -16,7 +16,7 @@ constexpr std::uint32_t kKeyHashMultiplier = 31;
 
 // Parser: free arena chunks kept for the next parse (see json_arena.cpp); the
 // process holds at most this much beyond its live trees.
-constexpr std::size_t kArenaCacheBytes = std::size_t{32} << 20;
+constexpr std::size_t kArenaCacheBytes = std::size_t{64} << 20;
 
 // Load: an ASCII document is widened into a per-thread buffer, kept between
 // calls up to this many code units (16 MiB).
