@@ -25,6 +25,13 @@
 
 namespace varnel {
 
+namespace query {
+struct Step;
+struct Condition;
+struct Filter;
+struct StepOutput;
+}  // namespace query
+
 // Flags passed between the methods below are these texts; anything but
 // kQueryTrue is false.
 inline constexpr std::string_view kQueryTrue = "\xD5\xE6";   // 真
@@ -118,6 +125,17 @@ class HtmlQuery {
   bool ApplyFilters(std::string_view value, std::string_view filters, Text& result);
 
  private:
+  // The methods above take texts apart on every call; evaluation parses each
+  // step once and runs these on the parsed forms.
+  bool evaluateStep(const query::Step& step, const HtmlDocument& node, query::StepOutput& out);
+  void evaluateAlternative(std::string_view protectedAlternative, const HtmlDocument& node,
+                           std::vector<Text>& texts, std::vector<Text>* steps);
+  std::vector<bool> filterByCondition(const std::vector<HtmlDocument>& candidates,
+                                      const std::vector<bool>& previous,
+                                      const query::Condition& condition);
+  bool applyFilters(std::string_view value, const std::vector<query::Filter>& filters,
+                    Text& result);
+
   HtmlDocument document_;
   // How deep %path[ ]path% filters have nested queries; bounded so that no
   // expression can exhaust the stack.

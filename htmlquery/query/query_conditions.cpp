@@ -3,37 +3,41 @@
 #include <cstdlib>  // llabs
 
 #include "htmlquery/html_query.h"
+#include "htmlquery/query/query_step.h"
 #include "htmlquery/query/query_support.h"
 
-namespace varnel {
+namespace varnel::query {
 
-using namespace query;
+Positions parsePositions(std::string_view index) {
+  Positions positions;
+  if (findText(index, "~") == std::string_view::npos) {
+    positions.first = leadingInteger(index);
+    return positions;
+  }
+  // A range needs exactly two integer bounds.
+  positions.range = true;
+  const std::vector<Text> bounds = splitNonEmpty(index, "~");
+  positions.valid = bounds.size() == 2 && readWholeInteger(bounds[0], positions.first) &&
+                    readWholeInteger(bounds[1], positions.last);
+  return positions;
+}
 
 namespace {
 
-int positionOf(std::string_view text) {
-  long long value = 0;
-  return readWholeInteger(text, value) && value > 0 && value < 100 ? static_cast<int>(value) : 0;
-}
-
-// Positions 1..total selected by an index or a range. A negative index counts
-// from the end; a range needs exactly two integer bounds.
-std::vector<bool> selectPositions(std::string_view index, std::size_t total) {
+// Positions 1..total selected. A negative bound counts from the end.
+std::vector<bool> selectPositions(const Positions& positions, std::size_t total) {
   std::vector<bool> selected(total + 1, false);  // 1-based
   const long long count = static_cast<long long>(total);
   auto fromEnd = [&](long long x) { return x < 0 ? count - std::llabs(x) + 1 : x; };
-  if (findText(index, "~") != std::string_view::npos) {
-    const std::vector<Text> bounds = splitNonEmpty(index, "~");
-    long long a = 0, b = 0;
-    if (bounds.size() != 2 || !readWholeInteger(bounds[0], a) || !readWholeInteger(bounds[1], b))
-      return selected;
-    a = fromEnd(a);
-    b = fromEnd(b);
+  if (positions.range) {
+    if (!positions.valid) return selected;
+    long long a = fromEnd(positions.first);
+    long long b = fromEnd(positions.last);
     if (a > b) std::swap(a, b);
     for (long long i = std::max(1LL, a); i <= std::min(count, b); ++i) selected[i] = true;
     return selected;
   }
-  const long long n = fromEnd(leadingInteger(index));
+  const long long n = fromEnd(positions.first);
   if (n >= 1 && n <= count) selected[n] = true;
   return selected;
 }
@@ -56,79 +60,150 @@ bool compareNumbers(const Text& left, const Text& right, int op) {
 
 }  // namespace
 
+}  // namespace varnel::query
+
+namespace varnel {
+
+using namespace query;
+
+namespace {
+
+int positionOf(std::string_view text) {
+  long long value = 0;
+  return readWholeInteger(text, value) && value > 0 && value < 100 ? static_cast<int>(value) : 0;
+}
+
+// A hand-written ConditionSpec in the typed form. Positions outside the
+// tables stay "none" (and an unknown operator compares as false).
+Condition fromSpec(const ConditionSpec& spec) {
+  Condition condition;
+  const int keyword = positionOf(spec.keyword);
+  if (keyword >= kAnd && keyword <= kMin) condition.keyword = static_cast<Keyword>(keyword);
+  condition.hasIndex = !spec.index.empty();
+  condition.indexText = spec.index;
+  condition.positions = parsePositions(spec.index);
+  condition.name = spec.name;
+  condition.compares = !spec.op.empty();
+  const int op = positionOf(spec.op);
+  if (op >= kNotEqual && op <= kEqual) condition.op = static_cast<Operator>(op);
+  condition.value = spec.value;
+  condition.wanted = replaceAll(spec.value, kLineBreakMarker, kLineBreak, true);
+  condition.filterText = spec.filters;
+  condition.hasFilters = !spec.filters.empty();
+  condition.filters = parseFilters(spec.filters);
+  condition.malformed = spec.malformed;
+  return condition;
+}
+
+}  // namespace
+
 std::vector<bool> HtmlQuery::FilterByCondition(const std::vector<HtmlDocument>& candidates,
                                                const std::vector<bool>& previousFlags,
                                                const ConditionSpec& condition) {
+  return filterByCondition(candidates, previousFlags, fromSpec(condition));
+}
+
+namespace {
+
+// Index conditions: and(n) / or(n) count among all candidates; a bare index
+// picks among the candidates still selected, and counts from the end of
+// those (so [@x='1']\-1 is the last one whose x is 1).
+std::vector<bool> positionFlags(const Condition& condition, const std::vector<bool>& previous) {
+  const std::size_t count = previous.size();
+  std::vector<bool> cur(count, false);
+  if (condition.keyword == kAnd || condition.keyword == kOr) {
+    const std::vector<bool> selected = selectPositions(condition.positions, count);
+    for (std::size_t i = 0; i < count; ++i) cur[i] = selected[i + 1];
+    return cur;
+  }
+  std::size_t flagged = 0;
+  for (bool f : previous) flagged += f ? 1 : 0;
+  const std::vector<bool> selected = selectPositions(condition.positions, flagged);
+  std::size_t rank = 0;
+  for (std::size_t i = 0; i < count; ++i)
+    if (previous[i]) cur[i] = selected[++rank];
+  return cur;
+}
+
+bool comparisonHolds(const Condition& condition, const Text& v, bool present) {
+  const Text& wanted = condition.wanted;
+  switch (condition.op) {
+    case kNotEqual:
+      return v != wanted;
+    case kEqual:
+      return v == wanted;
+    case kContains:
+      return !wanted.empty() && findText(v, wanted) != std::string_view::npos;
+    case kNotContains:
+      return wanted.empty() || findText(v, wanted) == std::string_view::npos;
+    case kAtLeast:
+    case kAtMost:
+    case kGreater:
+    case kLess:
+      return present && compareNumbers(v, wanted, condition.op);
+    default:
+      return false;
+  }
+}
+
+// max() / min(): the candidates still selected whose numeric value is the
+// largest / smallest; ties all stay.
+std::vector<bool> extremeFlags(bool largest, const std::vector<Text>& values,
+                               const std::vector<bool>& present,
+                               const std::vector<bool>& previous) {
+  std::vector<bool> result(values.size(), false);
+  const Text* best = nullptr;
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (!isAllDigits(values[i]) || !present[i] || !previous[i]) continue;
+    if (best == nullptr || values[i] == *best) {
+      best = &values[i];
+      result[i] = true;
+      continue;
+    }
+    const int c = compareDigitStrings(values[i], *best);
+    if (largest ? c > 0 : c < 0) {
+      std::fill(result.begin(), result.begin() + static_cast<std::ptrdiff_t>(i), false);
+      best = &values[i];
+      result[i] = true;
+    }
+  }
+  return result;
+}
+
+}  // namespace
+
+std::vector<bool> HtmlQuery::filterByCondition(const std::vector<HtmlDocument>& candidates,
+                                               const std::vector<bool>& previousFlags,
+                                               const Condition& condition) {
   const std::size_t count = candidates.size();
   const std::vector<bool> previous =
       previousFlags.size() == count ? previousFlags : std::vector<bool>(count, true);
-  const Text wanted = replaceAll(condition.value, kLineBreakMarker, kLineBreak, true);
-  const int written = positionOf(condition.keyword);
-  // No keyword and unknown positions act as "and".
-  const int keyword = written >= kOr && written <= kMin ? written : kAnd;
-  const int op = positionOf(condition.op);
+  // No keyword acts as "and".
+  const Keyword keyword = condition.keyword == kNoKeyword ? kAnd : condition.keyword;
 
   // The values are read only where the keyword or the comparison uses them.
   const bool usesCur = keyword == kAnd || keyword == kOr;
-  const bool needsValues =
-      keyword == kMax || keyword == kMin || (usesCur && condition.index.empty());
+  const bool needsValues = keyword == kMax || keyword == kMin || (usesCur && !condition.hasIndex);
   std::vector<Text> values(count);
   std::vector<bool> present(count, false);
   if (needsValues)
     for (std::size_t i = 0; i < count; ++i) {
       present[i] = ReadAttribute(candidates[i], condition.name, values[i]);
-      if (!condition.filters.empty()) {
+      if (condition.hasFilters) {
         Text filtered;
-        present[i] = ApplyFilters(values[i], condition.filters, filtered);
+        present[i] = applyFilters(values[i], condition.filters, filtered);
         values[i] = std::move(filtered);
       }
     }
 
   std::vector<bool> cur(count, false);
-  if (condition.index.empty() && condition.op.empty()) {
+  if (condition.hasIndex) {
+    cur = positionFlags(condition, previous);
+  } else if (!condition.compares) {
     cur = present;
-  } else if (!condition.index.empty()) {
-    if (written == kAnd || written == kOr) {
-      // and(n) / or(n): the position among all candidates.
-      const std::vector<bool> selected = selectPositions(condition.index, count);
-      for (std::size_t i = 0; i < count; ++i) cur[i] = selected[i + 1];
-    } else {
-      // A bare index picks among the candidates still selected, and counts
-      // from the end of those (so [@x='1']\-1 is the last one whose x is 1).
-      std::size_t flagged = 0;
-      for (bool f : previous) flagged += f ? 1 : 0;
-      const std::vector<bool> selected = selectPositions(condition.index, flagged);
-      std::size_t rank = 0;
-      for (std::size_t i = 0; i < count; ++i)
-        if (previous[i]) cur[i] = selected[++rank];
-    }
   } else {
-    const bool emptyWanted = wanted.empty();
-    for (std::size_t i = 0; i < count; ++i) {
-      const Text& v = values[i];
-      switch (op) {
-        case kNotEqual:
-          cur[i] = v != wanted;
-          break;
-        case kEqual:
-          cur[i] = v == wanted;
-          break;
-        case kContains:
-          cur[i] = !emptyWanted && findText(v, wanted) != std::string_view::npos;
-          break;
-        case kNotContains:
-          cur[i] = emptyWanted || findText(v, wanted) == std::string_view::npos;
-          break;
-        case kAtLeast:
-        case kAtMost:
-        case kGreater:
-        case kLess:
-          cur[i] = present[i] && compareNumbers(v, wanted, op);
-          break;
-        default:
-          cur[i] = false;
-      }
-    }
+    for (std::size_t i = 0; i < count; ++i)
+      cur[i] = comparisonHolds(condition, values[i], present[i]);
   }
 
   std::vector<bool> result(count, false);
@@ -145,25 +220,10 @@ std::vector<bool> HtmlQuery::FilterByCondition(const std::vector<HtmlDocument>& 
         result[i] = previous[i] && ((i + 1) % 2 == (keyword == kOdd ? 1 : 0));
       break;
     case kMax:
-    case kMin: {
-      const Text* best = nullptr;
-      for (std::size_t i = 0; i < count; ++i) {
-        if (!isAllDigits(values[i]) || !present[i] || !previous[i]) continue;
-        if (best == nullptr || values[i] == *best) {
-          best = &values[i];
-          result[i] = true;
-          continue;
-        }
-        const int c = compareDigitStrings(values[i], *best);
-        if (keyword == kMax ? c > 0 : c < 0) {
-          std::fill(result.begin(), result.begin() + static_cast<std::ptrdiff_t>(i), false);
-          best = &values[i];
-          result[i] = true;
-        }
-      }
+    case kMin:
+      result = extremeFlags(keyword == kMax, values, present, previous);
       break;
-    }
-    default:  // and, no keyword, unknown positions
+    default:  // and
       for (std::size_t i = 0; i < count; ++i) result[i] = previous[i] && cur[i];
   }
   return result;

@@ -2,6 +2,7 @@
 #include <boost/regex.hpp>
 
 #include "htmlquery/html_query.h"
+#include "htmlquery/query/query_step.h"
 #include "htmlquery/query/query_support.h"
 
 namespace varnel {
@@ -37,153 +38,167 @@ void HtmlQuery::Evaluate(std::string_view expression, const HtmlDocument& node,
   if (alternatives) alternatives->clear();
   if (steps) steps->clear();
 
-  const std::vector<Text> alternativeTexts = SplitAlternatives(TransformFilters(expression, 1));
+  const std::vector<Text> alternativeTexts = SplitAlternatives(protectFilters(expression));
   if (alternatives)
     for (const Text& alternative : alternativeTexts)
-      alternatives->push_back(TransformFilters(alternative, 2));
+      alternatives->push_back(restoreFilters(alternative));
+  for (const Text& alternative : alternativeTexts)
+    evaluateAlternative(alternative, node, texts, steps);
+}
 
-  for (const Text& alternative : alternativeTexts) {
-    const std::vector<Text> stepTexts = SplitSteps(alternative);
-    if (steps)
-      for (const Text& step : stepTexts) steps->push_back(TransformFilters(step, 2));
-    if (stepTexts.empty()) continue;
+namespace {
 
-    std::vector<Text> alternativeResults;
-    std::vector<HtmlDocument> current{node};
-    bool endsWithAttributes = false;
-    for (const Text& step : stepTexts) {
-      StepSpec parsed;
-      endsWithAttributes = isTrue(ParseStep(step, parsed)) && isTrue(parsed.isAttribute);
-
-      std::vector<HtmlDocument> next;
-      // Siblings reach their common parent once: a parent is dropped when it
-      // equals the previous context node's parent. Same node or same markup
-      // counts as equal; the markup is only serialised when the nodes differ.
-      HtmlDocument previousParent;
-      std::optional<Text> previousParentHtml;
-      for (std::size_t j = 0; j < current.size() && next.size() < kMaxNodeSetSize; ++j) {
-        std::vector<HtmlDocument> found;
-        Text isText, isParent, text, message;
-        EvaluateStep(step, current[j], found, isText, isParent, text, message);
-        if (isTrue(isText)) {
-          alternativeResults.push_back(std::move(text));
-          continue;
-        }
-        if (isTrue(isParent)) {
-          HtmlDocument parent = current[j].parentNode();
-          bool duplicate = false;
-          if (j > 0 && !found.empty()) {
-            if (parent == previousParent) {
-              duplicate = true;
-            } else {
-              if (!previousParentHtml) previousParentHtml = previousParent.innerHTML();
-              Text parentHtml = parent.innerHTML();
-              duplicate = parentHtml == *previousParentHtml;
-              previousParentHtml = std::move(parentHtml);
-            }
-          } else if (!(parent == previousParent)) {
-            previousParentHtml.reset();
-          }
-          previousParent = std::move(parent);
-          if (duplicate) continue;
-        }
-        for (HtmlDocument& n : found) {
-          if (next.size() >= kMaxNodeSetSize) break;
-          next.push_back(std::move(n));
-        }
+// Siblings reach their common parent once through "..": a parent is dropped
+// when it equals the previous context node's parent. Same node or same markup
+// counts as equal; the markup is only serialised when the nodes differ.
+class ParentFilter {
+ public:
+  // Whether the parent of `node` (the step found `foundAny`) was reached
+  // already; `first` is true for the first context node.
+  bool seen(const HtmlDocument& node, bool first, bool foundAny) {
+    HtmlDocument parent = node.parentNode();
+    bool duplicate = false;
+    if (!first && foundAny) {
+      if (parent == previousParent_) {
+        duplicate = true;
+      } else {
+        if (!previousParentHtml_) previousParentHtml_ = previousParent_.innerHTML();
+        Text parentHtml = parent.innerHTML();
+        duplicate = parentHtml == *previousParentHtml_;
+        previousParentHtml_ = std::move(parentHtml);
       }
-      current = std::move(next);
+    } else if (!(parent == previousParent_)) {
+      previousParentHtml_.reset();
     }
+    previousParent_ = std::move(parent);
+    return duplicate;
+  }
 
-    if (endsWithAttributes) {
-      for (Text& t : alternativeResults) texts.push_back(std::move(t));
-    } else {
-      for (const HtmlDocument& n : current) texts.push_back(n.outerHTML());
+ private:
+  HtmlDocument previousParent_;
+  std::optional<Text> previousParentHtml_;
+};
+
+}  // namespace
+
+void HtmlQuery::evaluateAlternative(std::string_view protectedAlternative, const HtmlDocument& node,
+                                    std::vector<Text>& texts, std::vector<Text>* steps) {
+  const std::vector<Text> stepTexts = SplitSteps(protectedAlternative);
+  if (steps)
+    for (const Text& step : stepTexts) steps->push_back(restoreFilters(step));
+  if (stepTexts.empty()) return;
+
+  std::vector<Text> alternativeResults;
+  std::vector<HtmlDocument> current{node};
+  bool endsWithAttributes = false;
+  StepOutput out;
+  for (const Text& stepText : stepTexts) {
+    // Parsed once here, evaluated for every context node below.
+    const Step step = parseStep(stepText);
+    endsWithAttributes = step.parsed && step.kind == StepKind::Attributes;
+
+    std::vector<HtmlDocument> next;
+    ParentFilter parents;
+    for (std::size_t j = 0; j < current.size() && next.size() < kMaxNodeSetSize; ++j) {
+      evaluateStep(step, current[j], out);
+      if (out.isText) {
+        alternativeResults.push_back(std::move(out.text));
+        continue;
+      }
+      if (out.isParent && parents.seen(current[j], j == 0, !out.nodes.empty())) continue;
+      for (HtmlDocument& n : out.nodes) {
+        if (next.size() >= kMaxNodeSetSize) break;
+        next.push_back(std::move(n));
+      }
     }
+    current = std::move(next);
+  }
+
+  if (endsWithAttributes) {
+    for (Text& t : alternativeResults) texts.push_back(std::move(t));
+  } else {
+    for (const HtmlDocument& n : current) texts.push_back(n.outerHTML());
   }
 }
 
 bool HtmlQuery::EvaluateStep(std::string_view step, const HtmlDocument& node,
                              std::vector<HtmlDocument>& nodes, Text& isText, Text& isParent,
                              Text& text, Text& message) {
-  nodes.clear();
-  isText = Text(kQueryFalse);
-  isParent = Text(kQueryFalse);
-  text.clear();
-  message.clear();
+  StepOutput out;
+  const bool found = evaluateStep(parseStep(step), node, out);
+  nodes = std::move(out.nodes);
+  isText = flagText(out.isText);
+  isParent = flagText(out.isParent);
+  text = std::move(out.text);
+  message = std::move(out.message);
+  return found;
+}
 
-  StepSpec parsed;
-  if (!isTrue(ParseStep(step, parsed))) {
-    message = messageParseError();
+bool HtmlQuery::evaluateStep(const Step& step, const HtmlDocument& node, StepOutput& out) {
+  out.nodes.clear();
+  out.isText = false;
+  out.isParent = false;
+  out.text.clear();
+  out.message.clear();
+  if (!step.parsed || step.malformed) {
+    out.message = messageParseError();
     return false;
   }
 
-  if (isTrue(parsed.isAttribute)) {
-    std::vector<ConditionSpec> items;
-    for (const Text& attribute : parsed.attributes) {
-      items.push_back(ParseCondition(attribute));
-      if (items.back().malformed) {
-        message = messageParseError();
+  switch (step.kind) {
+    case StepKind::Attributes:
+      for (std::size_t k = 0; k < step.attributes.size(); ++k) {
+        const Condition& item = step.attributes[k];
+        Text value;
+        if (ReadAttribute(node, item.name, value) && item.hasFilters) {
+          Text filtered;
+          applyFilters(value, item.filters, filtered);
+          value = std::move(filtered);
+        }
+        if (k > 0) out.text.append(step.joiner);
+        out.text.append(value);
+      }
+      out.isText = true;
+      return true;
+    case StepKind::Parent: {
+      out.isParent = true;
+      HtmlDocument parent = node.parentNode();
+      if (!parent.hasChildNodes()) {
+        out.message = messageNoParent();
         return false;
       }
+      out.nodes.push_back(std::move(parent));
+      return true;
     }
-    for (std::size_t k = 0; k < items.size(); ++k) {
-      Text value;
-      if (ReadAttribute(node, items[k].name, value) && !items[k].filters.empty()) {
-        Text filtered;
-        ApplyFilters(value, items[k].filters, filtered);
-        value = std::move(filtered);
+    case StepKind::Css: {
+      const HtmlNodeList found = node.querySelectorAll(step.selector);
+      const int length = found.length();
+      out.nodes.reserve(static_cast<std::size_t>(length));
+      for (int i = 1; i <= length; ++i) out.nodes.push_back(found.item(i));
+      if (out.nodes.empty()) {
+        out.message = messageCssNoResult();
+        return false;
       }
-      if (k > 0) text.append(parsed.joiner);
-      text.append(value);
+      return true;
     }
-    isText = Text(kQueryTrue);
-    return true;
-  }
-
-  if (parsed.name == "..") {
-    isParent = Text(kQueryTrue);
-    HtmlDocument parent = node.parentNode();
-    if (!parent.hasChildNodes()) {
-      message = messageNoParent();
-      return false;
-    }
-    nodes.push_back(std::move(parent));
-    return true;
-  }
-
-  if (parsed.name == "css") {
-    const HtmlNodeList found = node.querySelectorAll(TransformFilters(parsed.predicate, 2));
-    const int length = found.length();
-    nodes.reserve(static_cast<std::size_t>(length));
-    for (int i = 1; i <= length; ++i) nodes.push_back(found.item(i));
-    if (nodes.empty()) {
-      message = messageCssNoResult();
-      return false;
-    }
-    return true;
+    case StepKind::Elements:
+      break;
   }
 
   std::vector<HtmlDocument> candidates =
-      parsed.axis == 1 ? DescendantsByTag(node, parsed.name) : ChildrenByTag(node, parsed.name);
-  if (parsed.conditions.empty()) {
-    nodes = std::move(candidates);
+      step.descendants ? DescendantsByTag(node, step.name) : ChildrenByTag(node, step.name);
+  if (step.conditions.empty()) {
+    out.nodes = std::move(candidates);
   } else {
     std::vector<bool> flags;
-    for (const Text& conditionText : parsed.conditions) {
-      const ConditionSpec condition = ParseCondition(conditionText);
-      if (condition.malformed) {
-        message = messageParseError();
-        return false;
-      }
-      flags = FilterByCondition(candidates, flags, condition);
-    }
+    for (const Condition& condition : step.conditions)
+      flags = filterByCondition(candidates, flags, condition);
     for (std::size_t i = 0; i < candidates.size(); ++i)
-      if (flags[i]) nodes.push_back(std::move(candidates[i]));
+      if (flags[i]) out.nodes.push_back(std::move(candidates[i]));
   }
-  if (nodes.empty()) {
-    message = concatTexts(messageConditionPrefix(), parsed.name, messageConditionMiddle(),
-                          parsed.predicate);
+  if (out.nodes.empty()) {
+    out.message =
+        concatTexts(messageConditionPrefix(), step.name, messageConditionMiddle(), step.predicate);
     return false;
   }
   return true;

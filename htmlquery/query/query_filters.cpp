@@ -1,12 +1,12 @@
 // Result filters: the {...} list after an attribute or condition name.
 #include <boost/regex.hpp>
+#include <optional>
 
 #include "htmlquery/html_query.h"
+#include "htmlquery/query/query_step.h"
 #include "htmlquery/query/query_support.h"
 
-namespace varnel {
-
-using namespace query;
+namespace varnel::query {
 
 namespace {
 
@@ -104,11 +104,54 @@ Text removeFirst(std::string_view value, std::string_view piece) {
   return concatTexts(value.substr(0, at), value.substr(at + piece.size()));
 }
 
+// One body of a filter item, its arguments restored; nothing when the body
+// cannot change a value (an empty piece or expression, a missing argument).
+std::optional<Filter> parseBody(FilterKind kind, const Text& rawBody) {
+  Filter filter;
+  switch (kind) {
+    case FilterKind::Delete:
+    case FilterKind::Path:
+      filter.action = kind == FilterKind::Delete ? FilterAction::Delete : FilterAction::Path;
+      filter.first = restoreFilters(rawBody);
+      if (filter.first.empty()) return std::nullopt;
+      return filter;
+    case FilterKind::Replace: {
+      const std::vector<Text> parts = splitNonEmpty(rawBody, ",");
+      if (parts.size() < 2) return std::nullopt;
+      filter.action = FilterAction::Replace;
+      filter.first = restoreFilters(parts[0]);
+      filter.second = restoreFilters(parts[1]);
+      return filter;
+    }
+    case FilterKind::Middle:
+    case FilterKind::Add: {
+      const std::vector<Text> parts = cutKeepingEmpty(rawBody);
+      if (parts.size() < 2) return std::nullopt;
+      filter.action = kind == FilterKind::Middle ? FilterAction::Middle : FilterAction::Add;
+      filter.first = restoreFilters(parts[0]);
+      filter.second = restoreFilters(parts[1]);
+      filter.fromEnd =
+          kind == FilterKind::Middle && parts.size() > 2 && restoreFilters(parts[2]) == "1";
+      return filter;
+    }
+    case FilterKind::Regex:
+      filter.action = FilterAction::Regex;
+      filter.first = restoreFilters(rawBody);
+      return filter;
+    case FilterKind::Format:
+      filter.action = FilterAction::Format;
+      filter.parts = splitNonEmpty(restoreFilters(rawBody), kFormatPlaceholder);
+      return filter;
+    default:
+      return std::nullopt;
+  }
+}
+
 }  // namespace
 
-bool HtmlQuery::ApplyFilters(std::string_view value, std::string_view filters, Text& result) {
-  Text current(value);
-  for (const Text& item : splitNonEmpty(filters, ",")) {
+std::vector<Filter> parseFilters(std::string_view protectedFilters) {
+  std::vector<Filter> filters;
+  for (const Text& item : splitNonEmpty(protectedFilters, ",")) {
     const KindMarker* kind = nullptr;
     for (const KindMarker& candidate : kKindOrder)
       if (findText(item, candidate.marker) != std::string_view::npos) {
@@ -117,69 +160,73 @@ bool HtmlQuery::ApplyFilters(std::string_view value, std::string_view filters, T
       }
     if (kind == nullptr) continue;
     if (kind->kind == FilterKind::Trim) {
-      current = Text(trimAsciiSpaces(current));
+      Filter trim;
+      trim.action = FilterAction::Trim;
+      filters.push_back(std::move(trim));
       continue;
     }
     // "%num%" has no effect: what it would cut is not settled, and a filter
     // that guesses would silently change values.
     if (kind->kind == FilterKind::Num) continue;
 
-    const Text restoredItem = TransformFilters(item, 2);
-    for (const Text& rawBody : collectBodies(restoredItem, kFilterKinds[kind->markerKind])) {
-      switch (kind->kind) {
-        case FilterKind::Delete: {
-          const Text piece = TransformFilters(rawBody, 2);
-          if (!piece.empty()) current = replaceAll(current, piece, "", true);
-          break;
+    const Text restoredItem = restoreFilters(item);
+    for (const Text& rawBody : collectBodies(restoredItem, kFilterKinds[kind->markerKind]))
+      if (std::optional<Filter> filter = parseBody(kind->kind, rawBody))
+        filters.push_back(std::move(*filter));
+  }
+  return filters;
+}
+
+}  // namespace varnel::query
+
+namespace varnel {
+
+using namespace query;
+
+bool HtmlQuery::applyFilters(std::string_view value, const std::vector<Filter>& filters,
+                             Text& result) {
+  Text current(value);
+  for (const Filter& filter : filters) {
+    switch (filter.action) {
+      case FilterAction::Trim:
+        current = Text(trimAsciiSpaces(current));
+        break;
+      case FilterAction::Delete:
+        current = replaceAll(current, filter.first, "", true);
+        break;
+      case FilterAction::Path: {
+        std::vector<Text> found;
+        if (pathDepth_ < kMaxPathDepth) {
+          ++pathDepth_;
+          QueryHtml(current, filter.first, found);
+          --pathDepth_;
         }
-        case FilterKind::Path: {
-          const Text expression = TransformFilters(rawBody, 2);
-          if (expression.empty()) break;
-          std::vector<Text> found;
-          if (pathDepth_ < kMaxPathDepth) {
-            ++pathDepth_;
-            QueryHtml(current, expression, found);
-            --pathDepth_;
-          }
-          current = found.empty() ? Text() : std::move(found.front());
-          break;
-        }
-        case FilterKind::Replace: {
-          std::vector<Text> parts = splitNonEmpty(rawBody, ",");
-          if (parts.size() < 2) break;
-          current = replaceAll(current, TransformFilters(parts[0], 2),
-                               TransformFilters(parts[1], 2), true);
-          break;
-        }
-        case FilterKind::Middle: {
-          std::vector<Text> parts = cutKeepingEmpty(rawBody);
-          if (parts.size() < 2) break;
-          const bool fromEnd = parts.size() > 2 && TransformFilters(parts[2], 2) == "1";
-          current = middleOf(current, TransformFilters(parts[0], 2), TransformFilters(parts[1], 2),
-                             fromEnd);
-          break;
-        }
-        case FilterKind::Add: {
-          std::vector<Text> parts = cutKeepingEmpty(rawBody);
-          if (parts.size() < 2) break;
-          current =
-              concatTexts(TransformFilters(parts[0], 2), current, TransformFilters(parts[1], 2));
-          break;
-        }
-        case FilterKind::Regex:
-          current = firstMatch(current, TransformFilters(rawBody, 2));
-          break;
-        case FilterKind::Format:
-          for (const Text& piece : splitNonEmpty(TransformFilters(rawBody, 2), kFormatPlaceholder))
-            current = removeFirst(current, piece);
-          break;
-        default:
-          break;
+        current = found.empty() ? Text() : std::move(found.front());
+        break;
       }
+      case FilterAction::Replace:
+        current = replaceAll(current, filter.first, filter.second, true);
+        break;
+      case FilterAction::Middle:
+        current = middleOf(current, filter.first, filter.second, filter.fromEnd);
+        break;
+      case FilterAction::Add:
+        current = concatTexts(filter.first, current, filter.second);
+        break;
+      case FilterAction::Regex:
+        current = firstMatch(current, filter.first);
+        break;
+      case FilterAction::Format:
+        for (const Text& piece : filter.parts) current = removeFirst(current, piece);
+        break;
     }
   }
   result = std::move(current);
   return !result.empty();
+}
+
+bool HtmlQuery::ApplyFilters(std::string_view value, std::string_view filters, Text& result) {
+  return applyFilters(value, parseFilters(filters), result);
 }
 
 }  // namespace varnel

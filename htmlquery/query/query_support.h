@@ -13,13 +13,14 @@ namespace varnel::query {
 // --- fixed tables (1-based positions are what ConditionSpec carries) --------
 inline constexpr std::array<std::string_view, 7> kKeywords = {"and",  "or",  "rev", "odd",
                                                               "even", "max", "min"};
-enum Keyword { kAnd = 1, kOr, kRev, kOdd, kEven, kMax, kMin };
+enum Keyword { kNoKeyword = 0, kAnd, kOr, kRev, kOdd, kEven, kMax, kMin };
 
 // "!=" before "=" and "!<>" before "<>": the first one found wins.
 inline constexpr std::array<std::string_view, 8> kOperators = {"!=", ">=", "<=", "!<>",
                                                                "<>", ">",  "<",  "="};
 enum Operator {
-  kNotEqual = 1,
+  kNoOperator = 0,
+  kNotEqual,
   kAtLeast,
   kAtMost,
   kNotContains,
@@ -70,6 +71,11 @@ const Text& messageConditionMiddle();  // ,表达式条件为：
 inline constexpr std::size_t kMaxNodeSetSize = 200000;
 // %path[ ]path% may nest queries this deep.
 inline constexpr int kMaxPathDepth = 16;
+
+// Filter bodies written as %kind[ ... ]kind% made safe to cut (only "%", hex
+// digits and "+" inside), and back; restoring also turns %hhf% into CR LF.
+Text protectFilters(std::string_view text);
+Text restoreFilters(std::string_view text);
 
 // --- text routines (character-aware on code page 936) ------------------------
 inline bool isTrue(std::string_view flag) { return flag == std::string_view("\xD5\xE6"); }
