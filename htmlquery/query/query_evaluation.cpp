@@ -1,7 +1,6 @@
 // Walking the document: entry points, alternatives and steps, attribute reads.
-#include <boost/regex.hpp>
-
 #include "htmlquery/html_query.h"
+#include "htmlquery/query/query_regex.h"
 #include "htmlquery/query/query_step.h"
 #include "htmlquery/query/query_support.h"
 
@@ -294,35 +293,23 @@ std::string escapeForRegex(std::string_view name) {
   return out;
 }
 
-bool searchFirst(const std::string& subject, const std::string& pattern, std::string& match) {
-  const boost::regex re(pattern, boost::regex::perl | boost::regex::no_except);
-  if (re.status() != 0) return false;
-  boost::smatch found;
-  if (!boost::regex_search(subject, found, re, boost::match_not_dot_newline)) return false;
-  match = found.str();
-  return true;
-}
-
 }  // namespace
 
 Text HtmlQuery::ReadRawAttribute(const HtmlDocument& node, std::string_view name) const {
   const std::string markup = node.outerHTML();
   const std::string escaped = escapeForRegex(name);
-  try {
-    std::string match;
-    if (!searchFirst(markup, escaped + ".*?[=].", match)) return {};
-    if (match.back() == '"') {
-      if (!searchFirst(markup, escaped + R"(.*?[=].*?["].*?["])", match)) return {};
-      const std::size_t first = match.find('"');
-      const std::size_t last = match.rfind('"');
-      return match.substr(first + 1, last - first - 1);
-    }
-    if (!searchFirst(markup, escaped + ".*?[=][^ >]*", match)) return {};
-    // The "=" after the name, so a name that itself holds "=" is not cut.
-    return match.substr(match.find('=', name.size()) + 1);
-  } catch (const std::exception&) {  // complexity limits and the like
-    return {};
+  std::string match;
+  if (searchFirst(markup, escaped + ".*?[=].", match) != RegexSearch::Found) return {};
+  if (match.back() == '"') {
+    if (searchFirst(markup, escaped + R"(.*?[=].*?["].*?["])", match) != RegexSearch::Found)
+      return {};
+    const std::size_t first = match.find('"');
+    const std::size_t last = match.rfind('"');
+    return match.substr(first + 1, last - first - 1);
   }
+  if (searchFirst(markup, escaped + ".*?[=][^ >]*", match) != RegexSearch::Found) return {};
+  // The "=" after the name, so a name that itself holds "=" is not cut.
+  return match.substr(match.find('=', name.size()) + 1);
 }
 
 }  // namespace varnel

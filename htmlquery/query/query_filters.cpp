@@ -1,8 +1,8 @@
 // Result filters: the {...} list after an attribute or condition name.
-#include <boost/regex.hpp>
 #include <optional>
 
 #include "htmlquery/html_query.h"
+#include "htmlquery/query/query_regex.h"
 #include "htmlquery/query/query_step.h"
 #include "htmlquery/query/query_support.h"
 
@@ -77,25 +77,16 @@ Text middleOf(std::string_view value, std::string_view left, std::string_view ri
 // A pattern that does not compile, or cannot run within Boost's limits,
 // leaves the value as it was.
 Text firstMatch(const Text& value, const Text& pattern) {
-  // An attribute step applies the same pattern to every node: compile once.
-  thread_local Text cachedPattern;
-  thread_local boost::regex cached;
-  thread_local bool cachedValid = false;
-  try {
-    if (!cachedValid || cachedPattern != pattern) {
-      cachedValid = false;
-      cached.assign(pattern, boost::regex::perl | boost::regex::no_except);
-      cachedPattern = pattern;
-      cachedValid = true;
-    }
-    const boost::regex& re = cached;
-    if (re.status() != 0) return value;
-    boost::smatch found;
-    if (!boost::regex_search(value, found, re, boost::match_not_dot_newline)) return {};
-    return found.str();
-  } catch (const std::exception&) {
-    return value;
+  std::string match;
+  switch (searchFirst(value, pattern, match)) {
+    case RegexSearch::Found:
+      return match;
+    case RegexSearch::NotFound:
+      return {};
+    case RegexSearch::Unusable:
+      break;
   }
+  return value;
 }
 
 Text removeFirst(std::string_view value, std::string_view piece) {
