@@ -12,12 +12,12 @@
 #include <system_error>
 #include <vector>
 
-#include "app/book_list.h"  // currentItemText
 #include "app/catalogue_site.h"
 #include "app/page_fetch.h"
 #include "app/process_state.h"
 #include "app/settings.h"
 #include "app/site_fetch.h"
+#include "app/user_action.h"
 #include "pool/worker_pool.h"
 #include "regex/regex_object.h"
 #include "text/file_names.h"
@@ -35,11 +35,6 @@ std::mutex listenerMutex;
 DownloadStartListener* startListener() {
   static auto* listener = new DownloadStartListener;  // never freed: see process_state.h
   return listener;
-}
-
-bool isForbiddenInName(unsigned char c) {
-  constexpr std::string_view kForbidden = "\\/:*?\"<>|";
-  return c < 0x20 || c == 0x7F || kForbidden.find(static_cast<char>(c)) != std::string_view::npos;
 }
 
 bool writeAll(int fd, const Bytes& bytes) {
@@ -91,27 +86,6 @@ SelectedBook readSelectedBook(Controls& controls) {
   book.pageCount = leadingNumber(controls.cellText(kBookList, book.row, kPageCountColumn));
   book.url = controls.cellText(kBookList, book.row, kUrlColumn);
   return book;
-}
-
-// The list on screen belongs to the category it was fetched for; the combo
-// boxes may show another one by now. Rows filled without a fetch (none
-// recorded) fall back to the boxes.
-ListedCategory categoryOfList(Controls& controls) {
-  ListedCategory category = listedCategory();
-  if (category.edition.empty() && category.subject.empty()) {
-    category = {currentItemText(controls, kEditionCombo), currentItemText(controls, kSubjectCombo)};
-  }
-  return category;
-}
-
-std::string folderOfRow(Controls& controls, int row) {
-  const ListedCategory category = categoryOfList(controls);
-  return bookFolderPath(readDownloadDirectory(), category.edition, category.subject,
-                        controls.cellText(kBookList, row, kTitleColumn));
-}
-
-void openFolder(const std::string& folder) {
-  if (FolderOpener opener = shellHooks().openFolder) opener(folder);
 }
 
 void setControlsForDownload(Controls& controls, bool enabled) {
@@ -175,6 +149,53 @@ void notifyStart(const SelectedBook& book, const std::string& folder,
   if (listener) listener({book.title, book.pageCount, folder, tally});
 }
 
+// Hands out every page of the book and waits for them; the tally's end goes
+// into `outcome` (result complete, incomplete or cancelled).
+void fetchPages(Controls& controls, const SelectedBook& book, const Text& imageBase,
+                BookDownloadOutcome& outcome) {
+  removePartialPages(outcome.folder);
+  WorkerPool& pool = workerPool();
+  auto tally = std::make_shared<DownloadTally>();
+  notifyStart(book, outcome.folder, tally);
+  const int submitted = submitPages(controls, pool, book, imageBase, outcome.folder, tally);
+  waitForPages(pool, *tally, submitted);
+  const bool cancelled = downloadCancelRequested();
+  // A page abandoned by a stopping pool may have left its temporary file.
+  if (cancelled || tally->finished() < submitted) removePartialPages(outcome.folder);
+
+  // Pages never handed over, dropped by a stopping pool or still unfinished count as failed.
+  outcome.written = tally->written.load();
+  outcome.failed = book.pageCount - outcome.written;
+  outcome.retries = tally->retries.load();
+  outcome.bytes = tally->bytes.load();
+  if (outcome.failed == 0) {
+    outcome.result = DownloadResult::complete;
+    outcome.message = statusText(kDownloadDoneStatus);
+  } else if (cancelled) {
+    outcome.result = DownloadResult::cancelled;
+    outcome.message = statusText(kDownloadCancelledStatus);
+  } else {
+    outcome.result = DownloadResult::incomplete;
+    outcome.message =
+        concatTexts(statusText(kDownloadIncompletePrefix), std::to_string(outcome.failed),
+                    kProgressSeparator, std::to_string(book.pageCount));
+  }
+}
+
+// The end every download shares, whatever the outcome: the progress pane
+// emptied, the outcome's message in pane 1 and the row, the controls back.
+BookDownloadOutcome finishDownload(Controls& controls, const SelectedBook& book,
+                                   BookDownloadOutcome outcome, Clock::time_point started) {
+  outcome.seconds = std::chrono::duration<double>(Clock::now() - started).count();
+  controls.setPaneText(kStatusBar, kProgressPane, {});
+  controls.setPaneText(kStatusBar, kMessagePane, outcome.message);
+  const bool complete = outcome.result == DownloadResult::complete;
+  controls.setCellText(kBookList, book.row, kRowStatusColumn,
+                       statusText(complete ? kRowDoneStatus : kRowFailedStatus));
+  setControlsForDownload(controls, true);
+  return outcome;
+}
+
 }  // namespace
 
 void setDownloadStartListener(DownloadStartListener listener) {
@@ -196,28 +217,6 @@ int leadingNumber(std::string_view text) {
 Text pageUrlOf(std::string_view jobText) {
   std::vector<Text> parts = splitNonEmpty(jobText, kJobTextSeparator);
   return parts.empty() ? Text() : parts.back();
-}
-
-bool ensureDirectoryPath(const std::string& nativePath) {
-  if (nativePath.empty()) return false;
-  std::error_code error;
-  fs::create_directories(nativePath, error);
-  return fs::is_directory(nativePath, error);
-}
-
-std::string bookFolderPath(const std::string& downloadDirectory, const Text& edition,
-                           const Text& subject, const Text& title) {
-  // Sanitised in UTF-8: a GBK trail byte can equal '\\' or '|', a UTF-8 one cannot.
-  std::string name =
-      textToUtf8(concatTexts(edition, kFolderNameSeparator, subject, kFolderNameSeparator, title));
-  std::replace_if(
-      name.begin(), name.end(),
-      [](char c) { return isForbiddenInName(static_cast<unsigned char>(c)); },
-      kFolderNameReplacement);
-  // An empty directory would put books into the file-system root.
-  const std::string directory =
-      downloadDirectory.empty() ? settingsLocation().defaultDownloadDirectory : downloadDirectory;
-  return concatTexts(directory, "/", fitFileName(name));
 }
 
 void removePartialPages(const std::string& folder) {
@@ -257,100 +256,58 @@ void runPageJob(std::intptr_t job, std::intptr_t pageNumber) {
   if (page->tally) ++(written ? page->tally->written : page->tally->failed);
 }
 
+void onDownloadItem(Controls& controls) {
+  // Without a selected row there is no book to download.
+  if (controls.selectedRow(kBookList) < 0) return;
+  startUserAction(controls, {kEditionCombo, kSubjectCombo, kBookList},
+                  [&controls] { runBookDownload(controls); });
+}
+
 BookDownloadOutcome runBookDownload(Controls& controls) {
   RegexObject regex;
-  BookDownloadOutcome outcome;
-  if (controls.selectedRow(kBookList) < 0) return outcome;
+  if (controls.selectedRow(kBookList) < 0) return {};
   const auto started = Clock::now();
   setControlsForDownload(controls, false);
 
-  SelectedBook book = readSelectedBook(controls);
-  outcome.title = book.title;
-  outcome.pageCount = book.pageCount;
+  const SelectedBook book = readSelectedBook(controls);
+  BookDownloadOutcome outcome{.title = book.title, .pageCount = book.pageCount};
   const Text running = statusText(kDownloadRunningStatus);
   controls.setCellText(kBookList, book.row, kRowStatusColumn, running);
   controls.setPaneText(kStatusBar, kMessagePane, running);
 
   // Every early end fetches no page and creates nothing (but the folder, when
   // its creation is what failed).
-  auto fail = [&](DownloadResult result, Text message) {
+  auto failEarly = [&](DownloadResult result, Text message) {
     outcome.result = result;
     outcome.message = std::move(message);
     outcome.failed = book.pageCount;
-    outcome.seconds = std::chrono::duration<double>(Clock::now() - started).count();
-    controls.setPaneText(kStatusBar, kProgressPane, {});
-    controls.setPaneText(kStatusBar, kMessagePane, outcome.message);
-    controls.setCellText(kBookList, book.row, kRowStatusColumn, statusText(kRowFailedStatus));
-    setControlsForDownload(controls, true);
-    return outcome;
+    return finishDownload(controls, book, std::move(outcome), started);
   };
-
   if (book.pageCount <= 0) {
-    return fail(DownloadResult::noPageCount, statusText(kDownloadNoPageCountStatus));
+    return failEarly(DownloadResult::noPageCount, statusText(kDownloadNoPageCountStatus));
   }
   const SiteAnswer answer = fetchFromSite(book.url);
   if (!answer.received()) {
-    return fail(DownloadResult::unreachable,
-                describeSiteFailure(answer, kDownloadUnreachableStatus));
+    return failEarly(DownloadResult::unreachable,
+                     describeSiteFailure(answer, kDownloadUnreachableStatus));
   }
-  const Text bookPage = utf8BytesToText(answer.body);
-  const bool found = regex.execute(kBasePathPattern, bookPage) && regex.matchCount() > 0;
+  const bool found =
+      regex.execute(kBasePathPattern, utf8BytesToText(answer.body)) && regex.matchCount() > 0;
   // The base path is written by the site: relative to the book page, or absolute.
   const Text imageBase = found ? resolveUrl(book.url, regex.submatchText(1, 1)) : Text();
   if (imageBase.empty()) {
-    return fail(DownloadResult::noBasePath, statusText(kDownloadNoBasePathStatus));
+    return failEarly(DownloadResult::noBasePath, statusText(kDownloadNoBasePathStatus));
   }
-
-  const std::string folder = folderOfRow(controls, book.row);
+  const std::string folder = bookFolderOfRow(controls, book.row);
   if (!ensureDirectoryPath(folder)) {
-    return fail(DownloadResult::folderFailed,
-                concatTexts(statusText(kDownloadFolderFailedStatus), utf8BytesToText(folder)));
+    return failEarly(DownloadResult::folderFailed,
+                     concatTexts(statusText(kDownloadFolderFailedStatus), utf8BytesToText(folder)));
   }
   outcome.folder = folder;
-  removePartialPages(folder);
-
-  WorkerPool& pool = workerPool();
-  auto tally = std::make_shared<DownloadTally>();
-  notifyStart(book, folder, tally);
-  const int submitted = submitPages(controls, pool, book, imageBase, folder, tally);
-  waitForPages(pool, *tally, submitted);
-  const bool cancelled = downloadCancelRequested();
-  // A page abandoned by a stopping pool may have left its temporary file.
-  if (cancelled || tally->finished() < submitted) removePartialPages(folder);
-
-  // Pages never handed over, dropped by a stopping pool or still unfinished count as failed.
-  outcome.written = tally->written.load();
-  outcome.failed = book.pageCount - outcome.written;
-  outcome.retries = tally->retries.load();
-  outcome.bytes = tally->bytes.load();
-  controls.setPaneText(kStatusBar, kProgressPane, {});
-  if (outcome.failed == 0) {
-    outcome.result = DownloadResult::complete;
-    outcome.message = statusText(kDownloadDoneStatus);
-    controls.setCellText(kBookList, book.row, kRowStatusColumn, statusText(kRowDoneStatus));
-  } else {
-    outcome.result = cancelled ? DownloadResult::cancelled : DownloadResult::incomplete;
-    outcome.message = cancelled ? statusText(kDownloadCancelledStatus)
-                                : concatTexts(statusText(kDownloadIncompletePrefix),
-                                              std::to_string(outcome.failed), kProgressSeparator,
-                                              std::to_string(book.pageCount));
-    controls.setCellText(kBookList, book.row, kRowStatusColumn, statusText(kRowFailedStatus));
-  }
-  controls.setPaneText(kStatusBar, kMessagePane, outcome.message);
-  outcome.seconds = std::chrono::duration<double>(Clock::now() - started).count();
-  setControlsForDownload(controls, true);
-  if (!cancelled && readOpenFolderSetting()) openFolder(folder);
+  fetchPages(controls, book, imageBase, outcome);
+  outcome = finishDownload(controls, book, std::move(outcome), started);
+  if (outcome.result != DownloadResult::cancelled && readOpenFolderSetting()) showFolder(folder);
   return outcome;
-}
-
-std::string selectedBookFolder(Controls& controls) {
-  const int row = controls.selectedRow(kBookList);
-  return row < 0 ? std::string() : folderOfRow(controls, row);
-}
-
-void openSelectedBookFolder(Controls& controls) {
-  const std::string folder = selectedBookFolder(controls);
-  if (!folder.empty()) openFolder(folder);
 }
 
 }  // namespace varnel

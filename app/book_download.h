@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/book_folder.h"
 #include "app/controls.h"
 #include "text/text.h"
 
@@ -46,20 +47,20 @@ enum class DownloadResult {
 
 struct BookDownloadOutcome {
   DownloadResult result = DownloadResult::notStarted;
-  Text title;
+  Text title{};
   int pageCount = 0;
   int written = 0;
   int failed = 0;  // includes pages never handed over
   int retries = 0;
   std::int64_t bytes = 0;
-  std::string folder;  // native path; empty when none was made
-  Text message;        // what pane 1 shows at the end
+  std::string folder{};  // native path; empty when none was made
+  Text message{};        // what pane 1 shows at the end
   double seconds = 0;
 };
 
 // Told when a book's pages start to be handed out, with the live tally.
 struct BookDownloadStart {
-  Text title;
+  Text title{};
   int pageCount = 0;
   std::string folder;
   std::shared_ptr<const DownloadTally> tally;
@@ -67,6 +68,11 @@ struct BookDownloadStart {
 using DownloadStartListener = std::function<void(const BookDownloadStart&)>;
 // Process-wide, set before any download runs (the command line's progress line).
 void setDownloadStartListener(DownloadStartListener listener);
+
+// Menu "下载此项": runBookDownload on its own thread for the selected row, the
+// combo boxes and the list disabled first (nothing without a selected row or
+// while another action runs).
+void onDownloadItem(Controls& controls);
 
 // Thread routine for the selected row of 超级列表框1 (nothing happens when no
 // row is selected). Controls stay disabled until every handed-over page has
@@ -79,24 +85,6 @@ BookDownloadOutcome runBookDownload(Controls& controls);
 // temporary file that is flushed to disk and renamed, so a failed page leaves
 // no file and replaces nothing; it is counted in the tally either way.
 void runPageJob(std::intptr_t job, std::intptr_t pageNumber);
-
-// Shows the selected book's folder through the shell hook; nothing when no row
-// is selected or no hook is installed.
-void openSelectedBookFolder(Controls& controls);
-// The selected book's folder, named after the edition and subject its list was
-// fetched for; empty when no row is selected.
-std::string selectedBookFolder(Controls& controls);
-
-// Creates every missing directory of `nativePath`; true when it then names a
-// directory. An empty path gives false.
-bool ensureDirectoryPath(const std::string& nativePath);
-
-// downloadDirectory / edition--subject--title, with characters that no file
-// system accepts in a name replaced by '_' so a title can neither nest nor
-// escape the folder, and a name over 255 bytes cut (see fitFileName). An empty
-// directory means the default download directory.
-std::string bookFolderPath(const std::string& downloadDirectory, const Text& edition,
-                           const Text& subject, const Text& title);
 
 // Removes the "N.jpg.part" files an interrupted run left in `folder`.
 void removePartialPages(const std::string& folder);

@@ -7,18 +7,13 @@
 #include "app/catalogue_sync.h"  // storePath
 #include "app/process_state.h"
 #include "app/site_fetch.h"
+#include "app/user_action.h"
 #include "htmlquery/html_query.h"
 #include "json/json_value.h"
 #include "web/resolve_url.h"
 
 namespace varnel {
 namespace {
-
-std::vector<Text> query(HtmlQuery& html, std::string_view page, std::string_view expression) {
-  std::vector<Text> texts;
-  html.QueryHtml(page, expression, texts);
-  return texts;
-}
 
 // The lists are parallel by construction; a missing partner reads as empty.
 const Text& itemOrEmpty(const std::vector<Text>& list, std::size_t index) {
@@ -36,8 +31,9 @@ void enableCombos(Controls& controls) {
 
 }  // namespace
 
-Text currentItemText(Controls& controls, std::string_view combo) {
-  return controls.itemText(combo, controls.currentIndex(combo));
+void onSubjectSelected(Controls& controls) {
+  startUserAction(controls, {kEditionCombo, kSubjectCombo},
+                  [&controls] { runBookListFetch(controls); });
 }
 
 void runBookListFetch(Controls& controls) {
@@ -69,9 +65,9 @@ void runBookListFetch(Controls& controls) {
     page = utf8BytesToText(answer.body);
   }
 
-  const std::vector<Text> urls = query(html, page, kBookUrlsQuery);
-  const std::vector<Text> titles = query(html, page, kBookTitlesQuery);
-  const std::vector<Text> pageCounts = query(html, page, kBookPageCountsQuery);
+  const std::vector<Text> urls = queryTexts(html, page, kBookUrlsQuery);
+  const std::vector<Text> titles = queryTexts(html, page, kBookTitlesQuery);
+  const std::vector<Text> pageCounts = queryTexts(html, page, kBookPageCountsQuery);
 
   if (urls.empty()) {
     controls.setPaneText(kStatusBar, kMessagePane, statusText(kListFailedStatus));

@@ -6,14 +6,15 @@
 
 namespace varnel {
 
+// The user chose an item of 组合框_学科分类: runBookListFetch on its own thread,
+// both combo boxes disabled first (nothing while another action runs).
+void onSubjectSelected(Controls& controls);
+
 // Thread routine. Reads the address for the current edition and subject from
 // the CategoryStore, fetches the page and fills the list. Both combo boxes are
 // disabled while it runs and enabled again at its end, also after a failure
 // ("拉取失败!网站框架已更新!"), so another subject can still be chosen. The
 // first success enables the menu item "下载此项"; nothing disables it again.
 void runBookListFetch(Controls& controls);
-
-// The current item's text of a combo box ("" when nothing is current).
-Text currentItemText(Controls& controls, std::string_view combo);
 
 }  // namespace varnel

@@ -43,17 +43,6 @@ inline constexpr std::string_view kBookPageCountsQuery =
 // so an absurd number cannot overflow or queue millions of jobs.
 inline constexpr int kMaxPageCount = 100000;
 
-// Columns of 超级列表框1 as the book list fills them.
-inline constexpr int kNumberColumn = 0;
-inline constexpr int kTitleColumn = 1;
-inline constexpr int kPageCountColumn = 2;
-inline constexpr int kDownloadableColumn = 3;
-inline constexpr int kUrlColumn = 4;
-inline constexpr int kRowStatusColumn = 5;
-// Panes of 状态条1.
-inline constexpr int kMessagePane = 1;
-inline constexpr int kProgressPane = 2;
-
 // --- a book page and its images ------------------------------------------------------
 // Group 1 is the base path of the page images (the name is written with two h).
 inline constexpr std::string_view kBasePathPattern = "window.basepathh = \"(.*?)\";";

@@ -9,22 +9,18 @@
 #include "app/site_fetch.h"
 #include "htmlquery/html_query.h"
 #include "json/json_value.h"
+#include "pool/worker_pool.h"
+#include "text/background_thread.h"
 #include "web/resolve_url.h"
 
 namespace varnel {
 namespace {
 
-std::vector<Text> query(HtmlQuery& html, std::string_view page, std::string_view expression) {
-  std::vector<Text> texts;
-  html.QueryHtml(page, expression, texts);
-  return texts;
-}
-
 // The first non-empty line of the block's first li1 text, trimmed; nothing
 // when there is no such line or it is all spaces (such a block is skipped:
 // an empty name would address the store's root).
 std::optional<Text> editionName(HtmlQuery& html, std::string_view block) {
-  std::vector<Text> names = query(html, block, kEditionNameQuery);
+  std::vector<Text> names = queryTexts(html, block, kEditionNameQuery);
   if (names.empty()) return std::nullopt;
   std::vector<Text> lines = splitNonEmpty(names.front(), kEditionNameLineBreak);
   if (lines.empty()) return std::nullopt;
@@ -34,6 +30,12 @@ std::optional<Text> editionName(HtmlQuery& html, std::string_view block) {
 }
 
 }  // namespace
+
+std::vector<Text> queryTexts(HtmlQuery& html, std::string_view page, std::string_view expression) {
+  std::vector<Text> texts;
+  html.QueryHtml(page, expression, texts);
+  return texts;
+}
 
 Text storePath(std::string_view edition) {
   Text escaped;
@@ -61,6 +63,30 @@ Text trimBlanks(std::string_view text) {
   return Text(text.substr(first, last - first + 1));
 }
 
+void launchCatalogueSync(Controls& controls) {
+  setBaseUrl(catalogueOrigin());
+  workerPool().start(kPoolCoreThreads, kPoolMaxThreads);
+  controls.setEnabled(kEditionCombo, false);
+  controls.setEnabled(kSubjectCombo, false);
+  controls.setPaneText(kStatusBar, kMessagePane, statusText(kSyncRunningStatus));
+  startBackgroundThread([&controls] { runCatalogueSync(controls); });
+}
+
+void onEditionSelected(Controls& controls) {
+  controls.clearItems(kSubjectCombo);
+  const Text edition = currentItemText(controls, kEditionCombo);
+  // The empty path is the store's root: its keys are editions, not subjects.
+  if (edition.empty()) return;
+  const Text path = storePath(edition);
+  JsonValue& store = categoryStore();
+  // Reading a missing path would create it; look first.
+  if (!store.Exists(path)) return;
+  std::vector<Text> subjects;
+  store.Keys(path, subjects);
+  for (const Text& subject : subjects) controls.addItem(kSubjectCombo, subject);
+  controls.setCurrentIndex(kSubjectCombo, 0);
+}
+
 void runCatalogueSync(Controls& controls) {
   HtmlQuery html;
   JsonValue& store = categoryStore();
@@ -75,18 +101,18 @@ void runCatalogueSync(Controls& controls) {
     return;
   }
   const Text frontPage = utf8BytesToText(answer.body);
-  const std::vector<Text> blocks = query(html, frontPage, kCategoryBlocksQuery);
+  const std::vector<Text> blocks = queryTexts(html, frontPage, kCategoryBlocksQuery);
 
   for (std::size_t i = kSkippedCategoryBlocks; i < blocks.size(); ++i) {
     const Text& block = blocks[i];
     std::optional<Text> edition = editionName(html, block);
     if (!edition) continue;
 
-    std::vector<Text> hrefs = query(html, block, kMenuHrefsQuery);
-    std::vector<Text> titles = query(html, block, kMenuTitlesQuery);
+    std::vector<Text> hrefs = queryTexts(html, block, kMenuHrefsQuery);
+    std::vector<Text> titles = queryTexts(html, block, kMenuTitlesQuery);
     if (hrefs.empty()) {
-      hrefs = query(html, frontPage, kFallbackHrefsQuery);
-      titles = query(html, frontPage, kFallbackTitlesQuery);
+      hrefs = queryTexts(html, frontPage, kFallbackHrefsQuery);
+      titles = queryTexts(html, frontPage, kFallbackTitlesQuery);
     }
     // Pairs only: an address without a name (or the reverse) has no entry.
     const std::size_t pairs = std::min(hrefs.size(), titles.size());

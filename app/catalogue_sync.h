@@ -4,11 +4,20 @@
 #pragma once
 
 #include <string_view>
+#include <vector>
 
 #include "app/controls.h"
+#include "htmlquery/html_query.h"
 #include "text/text.h"
 
 namespace varnel {
+
+// Creation handler of MainWindow: sets BaseUrl, starts the worker pool,
+// disables both combo boxes and starts runCatalogueSync on its own thread.
+void launchCatalogueSync(Controls& controls);
+// The user chose an item of 组合框_专版分类: its subjects fill 组合框_学科分类
+// (the first one current, no handler runs).
+void onEditionSelected(Controls& controls);
 
 // Thread routine: rebuilds the store from baseUrl()'s front page, then calls
 // fillEditionCombo. A failed fetch or a changed layout stores nothing; a site
@@ -22,6 +31,9 @@ void fillEditionCombo(Controls& controls);
 
 // Leading and trailing ASCII spaces removed (only 0x20; tabs stay).
 Text trimBlanks(std::string_view text);
+
+// The texts an expression selects on a page (the query's other results unused).
+std::vector<Text> queryTexts(HtmlQuery& html, std::string_view page, std::string_view expression);
 
 // The CategoryStore path of an edition, or of a subject of it: each name with
 // '\\', '.', '[' and ']' escaped, so a name from the site is always one level

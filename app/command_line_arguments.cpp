@@ -23,76 +23,111 @@ constexpr CommandSpec kCommands[] = {
 
 }  // namespace
 
-CommandLine parseCommandLine(const std::vector<std::string>& args) {
-  CommandLine cl;
+namespace {
+
+// The arguments split into options (applied to `cl`) and words (the command,
+// its operands, and Qt's own options for the window).
+struct ScannedArguments {
   std::vector<std::string> words;
-  bool optionsEnded = false;
   std::size_t literalFrom = SIZE_MAX;  // words from here on came after "--"
   bool help = false;
   bool version = false;
+};
+
+// The switch an option without a value sets; null for any other argument.
+bool* flagOption(std::string_view arg, CommandLine& cl) {
+  if (arg == "--open") return &cl.open;
+  if (arg == "--all") return &cl.all;
+  if (arg == "--insecure") return &cl.insecure;
+  if (arg == "--pdf") return &cl.pdf;
+  return nullptr;
+}
+
+// Applies one of our options; false when `arg` is not one of them.
+bool applyOption(const std::vector<std::string>& args, std::size_t& i, CommandLine& cl,
+                 ScannedArguments& scan) {
+  const std::string& arg = args[i];
+  const std::string baseUrl(kBaseUrlOption);
+  if (arg == "--help" || arg == "-h") {
+    scan.help = true;
+  } else if (arg == "--version" || arg == "-V") {
+    scan.version = true;
+  } else if (arg == baseUrl || arg == "--dir") {
+    if (i + 1 >= args.size()) {
+      cl.error = arg + " 需要一个值 (needs a value)";
+    } else if (arg == "--dir") {
+      cl.directory = args[++i];
+    } else {
+      ++i;  // the origin is read by start-up
+    }
+  } else if (arg.rfind(baseUrl + "=", 0) == 0) {
+    // read by start-up
+  } else if (arg.rfind("--dir=", 0) == 0) {
+    cl.directory = arg.substr(6);
+  } else if (bool* flag = flagOption(arg, cl)) {
+    *flag = true;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+ScannedArguments scanArguments(const std::vector<std::string>& args, CommandLine& cl) {
+  ScannedArguments scan;
+  bool optionsEnded = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
-      if (optionsEnded && literalFrom == SIZE_MAX) literalFrom = words.size();
-      words.push_back(arg);
-      continue;
-    }
-    if (arg == "--") {
+      if (optionsEnded && scan.literalFrom == SIZE_MAX) scan.literalFrom = scan.words.size();
+      scan.words.push_back(arg);
+    } else if (arg == "--") {
       optionsEnded = true;
-    } else if (arg == "--help" || arg == "-h") {
-      help = true;
-    } else if (arg == "--version" || arg == "-V") {
-      version = true;
-    } else if (arg == std::string(kBaseUrlOption) || arg == "--dir") {
-      if (i + 1 >= args.size()) {
-        cl.error = arg + " 需要一个值 (needs a value)";
-      } else if (arg == "--dir") {
-        cl.directory = args[++i];
-      } else {
-        ++i;  // read by start-up
-      }
-    } else if (arg.rfind(std::string(kBaseUrlOption) + "=", 0) == 0) {
-      // read by start-up
-    } else if (arg.rfind("--dir=", 0) == 0) {
-      cl.directory = arg.substr(6);
-    } else if (arg == "--open") {
-      cl.open = true;
-    } else if (arg == "--all") {
-      cl.all = true;
-    } else if (arg == "--insecure") {
-      cl.insecure = true;
-    } else if (arg == "--pdf") {
-      cl.pdf = true;
+    } else if (applyOption(args, i, cl, scan)) {
+      continue;
     } else if (arg.rfind("--", 0) != 0 && i + 1 < args.size() && args[i + 1][0] != '-') {
-      words.push_back(arg);  // maybe Qt's "-platform offscreen": decided below
-      words.push_back(args[++i]);
+      scan.words.push_back(arg);  // maybe Qt's "-platform offscreen": decided later
+      scan.words.push_back(args[++i]);
     } else {
-      words.push_back(arg);
+      scan.words.push_back(arg);
     }
   }
-  if (help) {
-    cl.command = CliCommand::help;
-    return cl;
-  }
-  if (version) {
-    cl.command = CliCommand::version;
-    return cl;
-  }
-  // The first word that is not a single-dash option names the command.
+  return scan;
+}
+
+// Index of the word naming the command: the first that is not a single-dash
+// option (with its value) meant for Qt.
+std::size_t commandWordIndex(const std::vector<std::string>& words) {
   std::size_t first = 0;
   while (first < words.size() && words[first].size() > 1 && words[first][0] == '-' &&
          words[first].rfind("--", 0) != 0) {
     first += (first + 1 < words.size() && words[first + 1][0] != '-') ? 2 : 1;
   }
-  if (first >= words.size()) {
+  return first;
+}
+
+const CommandSpec* findCommand(std::string_view word) {
+  for (const CommandSpec& candidate : kCommands) {
+    if (candidate.word == word) return &candidate;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+CommandLine parseCommandLine(const std::vector<std::string>& args) {
+  CommandLine cl;
+  const ScannedArguments scan = scanArguments(args, cl);
+  if (scan.help || scan.version) {
+    cl.command = scan.help ? CliCommand::help : CliCommand::version;
+    return cl;
+  }
+  const std::size_t first = commandWordIndex(scan.words);
+  if (first >= scan.words.size()) {
     if (!cl.error.empty()) cl.command = CliCommand::help;
     return cl;  // the window, with whatever Qt options were given
   }
-  const std::string& word = words[first];
-  const CommandSpec* spec = nullptr;
-  for (const CommandSpec& candidate : kCommands) {
-    if (candidate.word == word) spec = &candidate;
-  }
+  const std::string& word = scan.words[first];
+  const CommandSpec* spec = findCommand(word);
   if (!spec) {
     cl.command = CliCommand::help;
     if (cl.error.empty()) {
@@ -103,16 +138,17 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
     return cl;
   }
   cl.command = spec->command;
-  for (std::size_t i = first + 1; i < words.size(); ++i) {
-    if (i < literalFrom && words[i].rfind("--", 0) == 0 && cl.error.empty()) {
-      cl.error = "未知选项 (unknown option): " + words[i];
+  for (std::size_t i = first + 1; i < scan.words.size(); ++i) {
+    const std::string& operand = scan.words[i];
+    if (i < scan.literalFrom && operand.rfind("--", 0) == 0 && cl.error.empty()) {
+      cl.error = "未知选项 (unknown option): " + operand;
     }
-    cl.operands.push_back(words[i]);
+    cl.operands.push_back(operand);
   }
   if (cl.error.empty() && cl.operands.size() < spec->minOperands) {
-    cl.error = std::string(word) + ": 缺少参数 (missing argument)";
+    cl.error = word + ": 缺少参数 (missing argument)";
   } else if (cl.error.empty() && cl.operands.size() > spec->maxOperands) {
-    cl.error = std::string(word) + ": 参数过多 (too many arguments)";
+    cl.error = word + ": 参数过多 (too many arguments)";
   }
   return cl;
 }

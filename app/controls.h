@@ -36,8 +36,19 @@ inline constexpr std::string_view kPathLabel = "标签1";
 inline constexpr std::string_view kPathEdit = "编辑框1";
 inline constexpr std::string_view kChangePathButton = "按钮1";
 
-// Columns of 超级列表框1 and panes of 状态条1.
+// Columns of 超级列表框1, as the book list fills them and the window shows them.
+enum BookListColumn : int {
+  kNumberColumn = 0,
+  kTitleColumn = 1,
+  kPageCountColumn = 2,
+  kDownloadableColumn = 3,
+  kUrlColumn = 4,  // 0 px wide: the user never sees it
+  kRowStatusColumn = 5,
+};
 inline constexpr int kBookListColumnCount = 6;
+// Panes of 状态条1.
+inline constexpr int kMessagePane = 1;
+inline constexpr int kProgressPane = 2;
 inline constexpr int kStatusPaneCount = 3;
 
 // The control operations the routines use, and nothing else.
@@ -96,5 +107,10 @@ class ControlsProbe {
   // Selects one row as the user would; an index out of range clears the selection.
   virtual void selectRow(std::string_view list, int row) = 0;
 };
+
+// The current item's text of a combo box ("" when nothing is current).
+inline Text currentItemText(Controls& controls, std::string_view combo) {
+  return controls.itemText(combo, controls.currentIndex(combo));
+}
 
 }  // namespace varnel

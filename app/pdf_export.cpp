@@ -5,8 +5,8 @@
 #include "app/book_download.h"
 #include "app/catalogue_site.h"
 #include "app/process_state.h"
+#include "app/user_action.h"
 #include "pdf/book_pdf.h"
-#include "text/background_thread.h"
 
 namespace varnel {
 namespace {
@@ -57,14 +57,7 @@ void runPdfExport(Controls& controls) {
 
 void onExportPdf(Controls& controls) {
   if (controls.selectedRow(kBookList) < 0) return;
-  const int claim = tryBeginAction();
-  if (claim == 0) return;
-  if (!startBackgroundThread([&controls, claim] {
-        runPdfExport(controls);
-        endAction(claim);
-      })) {
-    endAction(claim);
-  }
+  startUserAction(controls, {}, [&controls] { runPdfExport(controls); });
 }
 
 }  // namespace varnel

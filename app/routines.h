@@ -1,21 +1,15 @@
-// Handlers of the main window's events that belong to the catalogue
-// synchronisation, the book list and the download. Each runs on the
-// user-interface thread and starts its long work with startBackgroundThread.
+// The handlers the main window binds (see window_routines.cpp), one user step
+// each, every step in its own file beside its thread routine:
+//   window created      launchCatalogueSync  catalogue_sync.h
+//   edition chosen      onEditionSelected    catalogue_sync.h
+//   subject chosen      onSubjectSelected    book_list.h
+//   "下载此项"          onDownloadItem       book_download.h
+//   "在文件夹中打开"    openBookFolder       book_folder.h
+//   "导出PDF"           onExportPdf          pdf_export.h
 #pragma once
 
-#include "app/controls.h"
-
-namespace varnel {
-
-// MainWindow was created.
-void launchCatalogueSync(Controls& controls);
-// The user chose an item of 组合框_专版分类.
-void onEditionSelected(Controls& controls);
-// The user chose an item of 组合框_学科分类.
-void onSubjectSelected(Controls& controls);
-// Menu "下载此项".
-void onDownloadItem(Controls& controls);
-// Menu "在文件夹中打开".
-void openBookFolder(Controls& controls);
-
-}  // namespace varnel
+#include "app/book_download.h"
+#include "app/book_folder.h"
+#include "app/book_list.h"
+#include "app/catalogue_sync.h"
+#include "app/pdf_export.h"

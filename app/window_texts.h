@@ -40,7 +40,6 @@ inline constexpr std::array<ColumnSpec, 6> kBookListColumns{{
     {"url", 0},  // carries the book's address; hidden
     {"当前状态", 80},
 }};
-inline constexpr int kHiddenUrlColumn = 4;
 
 inline constexpr std::array<int, 3> kStatusPaneWidths{60, 200, 249};
 inline constexpr std::string_view kStatusPane0Caption = "当前状态：";

@@ -112,7 +112,7 @@ MainWindow::MainWindow(MainWindowHandlers handlers, QWidget* parent)
   for (int i = 0; i < static_cast<int>(kBookListColumns.size()); ++i) {
     list->setColumnWidth(i, kBookListColumns[static_cast<std::size_t>(i)].width);
   }
-  list->setColumnHidden(kHiddenUrlColumn, true);
+  list->setColumnHidden(kUrlColumn, true);
   list->setRootIsDecorated(false);
   list->setUniformRowHeights(true);
   list->setAllColumnsShowFocus(true);
