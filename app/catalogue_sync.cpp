@@ -56,12 +56,7 @@ Text storePath(std::string_view edition, std::string_view subject) {
   return concatTexts(storePath(edition), kStorePathSeparator, storePath(subject));
 }
 
-Text trimBlanks(std::string_view text) {
-  std::size_t first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  std::size_t last = text.find_last_not_of(' ');
-  return Text(text.substr(first, last - first + 1));
-}
+Text trimBlanks(std::string_view text) { return Text(trimAsciiSet(text, " ")); }
 
 void launchCatalogueSync(Controls& controls) {
   setBaseUrl(catalogueOrigin());

@@ -21,23 +21,7 @@ namespace fs = std::filesystem;
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
 constexpr std::string_view kBlanks = " \t";
 
-std::string_view trimBlanks(std::string_view s) {
-  std::size_t first = s.find_first_not_of(kBlanks);
-  if (first == std::string_view::npos) return {};
-  std::size_t last = s.find_last_not_of(kBlanks);
-  return s.substr(first, last - first + 1);
-}
-
-bool sameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c; };
-    if (lower(static_cast<unsigned char>(a[i])) != lower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
+std::string_view trimBlanks(std::string_view s) { return trimAsciiSet(s, kBlanks); }
 
 bool isQuote(char c) { return c == '"' || c == '\''; }
 
@@ -110,8 +94,9 @@ class ValueFinder {
     Line line = classify(raw);
     if (line.kind == Line::Kind::Section) {
       if (inSection_) return true;  // only the first section of that name counts
-      inSection_ = sameName(line.name, section_);
-    } else if (inSection_ && line.kind == Line::Kind::Key && sameName(line.name, key_)) {
+      inSection_ = equalsIgnoringAsciiCase(line.name, section_);
+    } else if (inSection_ && line.kind == Line::Kind::Key &&
+               equalsIgnoringAsciiCase(line.name, key_)) {
       found = std::string(readValue(line.value));
       return true;
     }
@@ -238,7 +223,7 @@ bool IniDocument::setValue(std::string_view section, std::string_view key, std::
   std::size_t header = lines_.size();
   for (std::size_t i = 0; i < lines_.size(); ++i) {
     Line line = classify(lines_[i]);
-    if (line.kind == Line::Kind::Section && sameName(line.name, section)) {
+    if (line.kind == Line::Kind::Section && equalsIgnoringAsciiCase(line.name, section)) {
       header = i;
       break;
     }
@@ -258,7 +243,7 @@ bool IniDocument::setValue(std::string_view section, std::string_view key, std::
   for (std::size_t i = header + 1; i < lines_.size(); ++i) {
     Line line = classify(lines_[i]);
     if (line.kind == Line::Kind::Section) break;
-    if (line.kind == Line::Kind::Key && sameName(line.name, key)) {
+    if (line.kind == Line::Kind::Key && equalsIgnoringAsciiCase(line.name, key)) {
       lines_[i] = std::move(entry);
       return true;
     }

@@ -172,6 +172,12 @@ bool equalAt(std::string_view hay, std::size_t pos, std::string_view needle, boo
 
 }  // namespace
 
+std::string_view trimAsciiSet(std::string_view text, std::string_view set) {
+  const std::size_t first = text.find_first_not_of(set);
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(set) - first + 1);
+}
+
 bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && equalAt(a, 0, b, true);
 }

@@ -61,6 +61,11 @@ bool isValidUtf8(std::string_view bytes);
 std::size_t findText(std::string_view haystack, std::string_view needle, std::size_t from = 0,
                      bool ignoreAsciiCase = false);
 
+// `text` without the leading and trailing bytes that are in `set` (ASCII
+// characters only: a GBK trail byte is never taken for one of them unless the
+// set holds it). A view into `text`.
+std::string_view trimAsciiSet(std::string_view text, std::string_view set);
+
 // Equal, or `text` starts with `prefix`, folding A-Z/a-z only (header names,
 // media types, INI keys).
 bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b);

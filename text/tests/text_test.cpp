@@ -13,7 +13,7 @@ namespace {
 // "中文" in GBK and UTF-8.
 const Text kZhongWenGbk = "\xD6\xD0\xCE\xC4";
 const std::string kZhongWenUtf8 = "\xE4\xB8\xAD\xE6\x96\x87";
-const Text kTrail5C = "\x95\x5C";  // one GBK character whose trail byte is '\'
+const Text kTrail5C = "\x95\x5C";    // one GBK character whose trail byte is '\'
 const Text kTrailPipe = "\x95\x7C";  // one GBK character whose trail byte is '|'
 
 TEST(TextConversion, Utf8ToTextTable) {
@@ -26,9 +26,18 @@ TEST(TextConversion, Utf8ToTextTable) {
       {"ascii", "abc 123", "abc 123"},
       {"chinese", kZhongWenUtf8, kZhongWenGbk},
       {"full-width space U+3000", "\xE3\x80\x80", "\xA1\xA1"},
-      {"emoji has no GBK form", "a\xF0\x9F\x98\x80" "b", "a?b"},
-      {"lone continuation byte", "a\x80" "b", "a?b"},
-      {"two bad bytes give two ?", "\xFF\xFE" "x", "??x"},
+      {"emoji has no GBK form",
+       "a\xF0\x9F\x98\x80"
+       "b",
+       "a?b"},
+      {"lone continuation byte",
+       "a\x80"
+       "b",
+       "a?b"},
+      {"two bad bytes give two ?",
+       "\xFF\xFE"
+       "x",
+       "??x"},
       {"truncated sequence at end", "ab\xE4\xB8", "ab?"},
       {"U+00A0 has no GBK form", "x\xC2\xA0y", "x?y"},
       {"stops at the first zero byte", std::string("ab\0cd", 5), "ab"},
@@ -155,6 +164,21 @@ TEST(TextSearch, TrimSpacesTable) {
       {"lone A1 at end stays", "x\xA1", "x\xA1"},
   };
   for (const auto& c : cases) EXPECT_EQ(trimSpaces(c.in), c.want) << c.why;
+}
+
+TEST(TextSearch, TrimAsciiSetTable) {
+  struct Case {
+    const char* text;
+    const char* set;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"  a b  ", " ", "a b"},    {"\t a \r\n", " \t\r\n", "a"},
+      {"\t a ", " ", "\t a"},  // only the set's bytes go
+      {"    ", " ", ""},          {"", " ", ""},
+      {" \xB0\x20", " ", "\xB0"},  // ASCII set: a byte before a trailing blank stays
+  };
+  for (const Case& c : cases) EXPECT_EQ(trimAsciiSet(c.text, c.set), c.expected) << c.text;
 }
 
 TEST(TextSearch, AsciiCaseFoldingComparisons) {
