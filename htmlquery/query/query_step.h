@@ -37,7 +37,7 @@ struct Condition {
   bool compares = false;      // an operator was written
   Operator op = kNoOperator;  // kNoOperator when unknown
   Text wanted;                // the value compared with, line breaks resolved
-  bool hasFilters = false;    // "{...}" was written, even if it holds no filter
+  bool hasFilters = false;    // "{...}" held text, even if no filter
   std::vector<Filter> filters;
   bool malformed = false;  // a "(" or "{" without its partner
 

@@ -78,7 +78,7 @@ Text protectFilters(std::string_view text);
 Text restoreFilters(std::string_view text);
 
 // --- text routines (character-aware on code page 936) ------------------------
-inline bool isTrue(std::string_view flag) { return flag == std::string_view("\xD5\xE6"); }
+// kQueryTrue or kQueryFalse, for the public methods' flags.
 Text flagText(bool value);
 
 // Last character-aligned occurrence of `needle`, or npos.

@@ -121,6 +121,18 @@ TEST(QueryConditions, FlagListsDirectly) {
   EXPECT_EQ(q.FilterByCondition(candidates, {false, true, true, false, false, false}, second),
             (std::vector<bool>{false, false, true, false, false, false}));
   EXPECT_TRUE(q.FilterByCondition({}, {}, second).empty()) << "no candidates";
+  // Positions outside the tables, which only a hand-written ConditionSpec
+  // holds: an unknown keyword combines as "and" and its index counts among
+  // the candidates still selected; an unknown operator holds for none.
+  ConditionSpec unknownKeyword = second;
+  unknownKeyword.keyword = "9";
+  EXPECT_EQ(
+      q.FilterByCondition(candidates, {false, true, true, false, false, false}, unknownKeyword),
+      (std::vector<bool>{false, false, true, false, false, false}));
+  ConditionSpec unknownOperator = q.ParseCondition("@x!='none'");
+  ASSERT_FALSE(unknownOperator.op.empty());
+  unknownOperator.op = "9";
+  EXPECT_EQ(q.FilterByCondition(candidates, {}, unknownOperator), std::vector<bool>(6, false));
   // max with textually different but equal numbers: only a greater one wins.
   HtmlDocument zeros;
   ASSERT_TRUE(zeros.loadHtml("<b n='012'></b><b n='12'></b><b n='13'></b><b n='013'></b>"));

@@ -76,6 +76,18 @@ TEST(QueryFilters, EveryKind) {
   EXPECT_TRUE(ok);
 }
 
+TEST(QueryFilters, ManyPatternsInTurn) {
+  // More patterns than stay compiled, each used again after the others: a
+  // stale compiled pattern would answer for the wrong one.
+  const struct {
+    const char* filters;
+    const char* expected;
+  } cases[] = {{"%re[a]re%", "a"},   {"%re[b+]re%", "bb"}, {"%re[c.]re%", "cd"},
+               {"%re[\\d]re%", "1"}, {"%re[e$]re%", "e"},  {"%re[^x]re%", "x"}};
+  for (int round = 0; round < 2; ++round)
+    for (const auto& c : cases) EXPECT_EQ(filtered("xabbcd1e", c.filters), c.expected) << c.filters;
+}
+
 TEST(QueryFilters, InExpressions) {
   const Text page =
       gbk("<ul><li><a href='/book/12.html' title=' 第3册 '>a</a></li>"
