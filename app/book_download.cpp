@@ -1,7 +1,7 @@
 #include "app/book_download.h"
 
 #include <fcntl.h>   // open
-#include <unistd.h>  // write, fsync, close
+#include <unistd.h>  // write, fdatasync, close
 
 #include <algorithm>
 #include <cerrno>

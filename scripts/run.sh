@@ -67,7 +67,7 @@ run --base-url "$origin" books 小学专版 数学
 run --base-url "$origin" --dir "$books" download 小学专版 数学 1
 echo
 echo "下载的文件 (the downloaded files):"
-ls -l "$books"/*/
+ls -lv "$books"/*/
 echo
 echo "在桌面上打开窗口 (to open the window on a desktop): scripts/run.sh"
 echo "命令行用法 (command-line usage): $program --help"
