@@ -1,6 +1,7 @@
 #include "tools/demo_site/demo_site.h"
 
 #include <httplib.h>
+#include <sys/socket.h>  // listen, SOMAXCONN
 
 #include <chrono>
 #include <cstdio>
@@ -31,6 +32,10 @@ DemoSite::DemoSite(const DemoOptions& options)
   // Nagle delay on the last segment of a page.
   server_->set_keep_alive_max_count(kKeepAliveRequests);
   server_->set_tcp_nodelay(true);
+  server_->set_socket_options([this](socket_t sock) {
+    httplib::default_socket_options(sock);
+    listenSocket_ = static_cast<int>(sock);
+  });
   installHandler();
 }
 
@@ -83,6 +88,9 @@ bool DemoSite::bind(const std::string& host, int port) {
   }
   host_ = host;
   port_ = port;
+  // The library listens with a backlog of 5: eight workers connecting at once
+  // would overflow it and wait a second for the kernel's retry.
+  if (listenSocket_ >= 0) ::listen(listenSocket_, SOMAXCONN);
   return true;
 }
 

@@ -60,6 +60,7 @@ class DemoSite {
 
   DemoCatalogue catalogue_;
   std::unique_ptr<httplib::Server> server_;
+  int listenSocket_ = -1;  // to widen the listen backlog after binding
   std::thread thread_;
   std::string host_;
   int port_ = 0;
