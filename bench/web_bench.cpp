@@ -4,7 +4,8 @@
 // pages/s per tool and the ratio of ours to the faster peer.
 #include <benchmark/benchmark.h>
 #include <httplib.h>
-#include <stdlib.h>  // unsetenv
+#include <stdlib.h>      // unsetenv
+#include <sys/socket.h>  // listen, SOMAXCONN
 
 #include <atomic>
 #include <chrono>
@@ -141,7 +142,15 @@ int main(int argc, char** argv) {
     if (int ms = latencyMs.load()) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
     res.set_content(page, "application/octet-stream");
   });
+  int listenSocket = -1;
+  server.set_socket_options([&listenSocket](socket_t sock) {
+    httplib::default_socket_options(sock);
+    listenSocket = static_cast<int>(sock);
+  });
   serverPort = server.bind_to_any_port("127.0.0.1");
+  // The library listens with a backlog of 5: eight clients connecting at once
+  // overflowed it, and a run then waited a second for the kernel's retry.
+  if (listenSocket >= 0) ::listen(listenSocket, SOMAXCONN);
   std::thread serverThread([&] { server.listen_after_bind(); });
 
   const std::pair<const char*, Runner> tools[] = {
