@@ -172,6 +172,45 @@ bool equalAt(std::string_view hay, std::size_t pos, std::string_view needle, boo
 
 }  // namespace
 
+Text replaceAllText(std::string_view text, std::string_view needle, std::string_view replacement,
+                    bool ignoreAsciiCase) {
+  if (needle.empty()) return Text(text);
+  Text out;
+  out.reserve(text.size());
+  std::size_t from = 0;
+  for (std::size_t hit = findText(text, needle, 0, ignoreAsciiCase); hit != std::string_view::npos;
+       hit = findText(text, needle, from, ignoreAsciiCase)) {
+    out.append(text.substr(from, hit - from));
+    out.append(replacement);
+    from = hit + needle.size();
+  }
+  out.append(text.substr(from));
+  return out;
+}
+
+std::size_t alignToCharStart(std::string_view text, std::size_t pos) {
+  std::size_t at = 0;
+  while (at < pos && at < text.size()) at += charLengthAt(text, at);
+  return at < text.size() ? at : text.size();
+}
+
+namespace {
+Text mapAsciiLetters(std::string_view text, char first, char last, int shift) {
+  Text out(text);
+  for (std::size_t pos = 0; pos < out.size();) {
+    const std::size_t length = charLengthAt(out, pos);
+    if (length == 1 && out[pos] >= first && out[pos] <= last) {
+      out[pos] = static_cast<char>(out[pos] + shift);
+    }
+    pos += length;
+  }
+  return out;
+}
+}  // namespace
+
+Text asciiUpper(std::string_view text) { return mapAsciiLetters(text, 'a', 'z', -32); }
+Text asciiLower(std::string_view text) { return mapAsciiLetters(text, 'A', 'Z', 32); }
+
 std::string_view trimAsciiSet(std::string_view text, std::string_view set) {
   const std::size_t first = text.find_first_not_of(set);
   if (first == std::string_view::npos) return {};

@@ -61,6 +61,18 @@ bool isValidUtf8(std::string_view bytes);
 std::size_t findText(std::string_view haystack, std::string_view needle, std::size_t from = 0,
                      bool ignoreAsciiCase = false);
 
+// `text` with every occurrence of `needle` (found only where a character
+// starts) replaced by `replacement`, scanning left to right without rescanning
+// inserted text. An empty needle leaves the text unchanged.
+Text replaceAllText(std::string_view text, std::string_view needle, std::string_view replacement,
+                    bool ignoreAsciiCase = false);
+// The first character start at or after byte `pos` (text.size() at most).
+std::size_t alignToCharStart(std::string_view text, std::size_t pos);
+// ASCII letters of single-byte characters changed case; two-byte characters
+// (whose trail bytes may look like letters) are left as they are.
+Text asciiUpper(std::string_view text);
+Text asciiLower(std::string_view text);
+
 // `text` without the leading and trailing bytes that are in `set` (ASCII
 // characters only: a GBK trail byte is never taken for one of them unless the
 // set holds it). A view into `text`.

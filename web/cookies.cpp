@@ -5,8 +5,6 @@
 #include <unordered_set>
 #include <vector>
 
-#include "web/text_replace.h"
-
 namespace varnel {
 
 namespace {

@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "web/cookies.h"
-#include "web/text_replace.h"
 
 namespace varnel {
 
@@ -109,24 +108,7 @@ struct Response {
   std::vector<Text> headerLines;  // of the latest response only
 };
 
-bool asciiEqualIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
-std::string_view trimHttpWhitespace(std::string_view text) {
-  constexpr std::string_view kWhitespace = " \t\r\n";
-  std::size_t first = text.find_first_not_of(kWhitespace);
-  if (first == npos) return {};
-  std::size_t last = text.find_last_not_of(kWhitespace);
-  return text.substr(first, last - first + 1);
-}
+std::string_view trimHttpWhitespace(std::string_view text) { return trimAsciiSet(text, " \t\r\n"); }
 
 size_t onBody(char* data, size_t size, size_t count, void* user) {
   try {
@@ -345,7 +327,8 @@ bool fillHeaderList(const std::vector<RequestHeader>& headers, HeaderList& list)
   }
   for (std::string_view own : kSuppressedUnlessSet) {
     bool set = false;
-    for (const RequestHeader& header : headers) set = set || asciiEqualIgnoreCase(header.name, own);
+    for (const RequestHeader& header : headers)
+      set = set || equalsIgnoringAsciiCase(header.name, own);
     if (!set && !list.append(std::string(own) + ":")) return false;
   }
   return list.append(std::string(kSuppressExpect));

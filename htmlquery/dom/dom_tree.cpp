@@ -3,6 +3,8 @@
 
 #include <memory>
 
+#include "text/text.h"  // equalsIgnoringAsciiCase
+
 namespace varnel::dom {
 
 Tree::~Tree() {
@@ -42,17 +44,6 @@ std::string_view nodeData(Node* node) {
   size_t length = 0;
   const char* data = myhtml_node_text(node, &length);
   return data ? std::string_view(data, length) : std::string_view();
-}
-
-bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
 }
 
 bool findAttribute(Node* node, std::string_view name, std::string_view* value) {

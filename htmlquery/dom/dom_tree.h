@@ -58,8 +58,6 @@ std::string_view nodeData(Node* node);
 bool findAttribute(Node* node, std::string_view name, std::string_view* value);
 bool hasAnyAttribute(Node* node);
 
-bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b);
-
 // --- walks ---------------------------------------------------------------------
 // Depth-first over `root` and everything below it, without recursion (pages
 // can nest deeper than the stack allows). `enter(node)` returns whether to go

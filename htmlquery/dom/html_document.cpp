@@ -106,7 +106,7 @@ HtmlNodeList HtmlDocument::getElementsByTagName(std::string_view name) const {
   const std::string wanted = toUtf8(name);
   const bool every = wanted == "*";
   return makeList(object_, dom::collectElements(object_.node, [&](Node* node) {
-                    return every || dom::equalsIgnoringAsciiCase(dom::localName(node), wanted);
+                    return every || equalsIgnoringAsciiCase(dom::localName(node), wanted);
                   }));
 }
 

@@ -98,7 +98,7 @@ Text restoreFilters(std::string_view text) {
       return concatTexts(kind.protectedOpen, decodeBody(body), kind.protectedClose);
     });
   }
-  return replaceAll(out, kLineBreakMarker, kLineBreak, true);
+  return replaceAllText(out, kLineBreakMarker, kLineBreak, true);
 }
 
 }  // namespace varnel::query

@@ -87,7 +87,7 @@ Condition fromSpec(const ConditionSpec& spec) {
   const int op = positionOf(spec.op);
   if (op >= kNotEqual && op <= kEqual) condition.op = static_cast<Operator>(op);
   condition.value = spec.value;
-  condition.wanted = replaceAll(spec.value, kLineBreakMarker, kLineBreak, true);
+  condition.wanted = replaceAllText(spec.value, kLineBreakMarker, kLineBreak, true);
   condition.filterText = spec.filters;
   condition.hasFilters = !spec.filters.empty();
   condition.filters = parseFilters(spec.filters);

@@ -183,7 +183,7 @@ bool HtmlQuery::applyFilters(std::string_view value, const std::vector<Filter>& 
         current = Text(trimAsciiSpaces(current));
         break;
       case FilterAction::Delete:
-        current = replaceAll(current, filter.first, "", true);
+        current = replaceAllText(current, filter.first, "", true);
         break;
       case FilterAction::Path: {
         std::vector<Text> found;
@@ -196,7 +196,7 @@ bool HtmlQuery::applyFilters(std::string_view value, const std::vector<Filter>& 
         break;
       }
       case FilterAction::Replace:
-        current = replaceAll(current, filter.first, filter.second, true);
+        current = replaceAllText(current, filter.first, filter.second, true);
         break;
       case FilterAction::Middle:
         current = middleOf(current, filter.first, filter.second, filter.fromEnd);

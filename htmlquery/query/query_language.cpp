@@ -161,7 +161,7 @@ Condition parseCondition(std::string_view protectedCondition) {
   }
   parsed.name = Text(name);
   parsed.value = unquote(value);
-  parsed.wanted = replaceAll(parsed.value, kLineBreakMarker, kLineBreak, true);
+  parsed.wanted = replaceAllText(parsed.value, kLineBreakMarker, kLineBreak, true);
   return parsed;
 }
 

@@ -64,21 +64,6 @@ std::string_view trimAsciiSpaces(std::string_view text) {
   return text.substr(begin, end - begin + 1);
 }
 
-Text replaceAll(std::string_view text, std::string_view from, std::string_view to,
-                bool ignoreAsciiCase) {
-  if (from.empty()) return Text(text);
-  Text out;
-  std::size_t start = 0;
-  for (std::size_t hit = findText(text, from, 0, ignoreAsciiCase); hit != std::string_view::npos;
-       hit = findText(text, from, start, ignoreAsciiCase)) {
-    out.append(text.substr(start, hit - start));
-    out.append(to);
-    start = hit + from.size();
-  }
-  out.append(text.substr(start));
-  return out;
-}
-
 bool isAllDigits(std::string_view text) {
   if (text.empty()) return false;
   for (char c : text)
@@ -118,22 +103,5 @@ bool readWholeInteger(std::string_view text, long long& out) {
   out = leadingInteger(text);
   return true;
 }
-
-namespace {
-// Trail bytes of two-byte characters include ASCII letters: skip them.
-Text mapAsciiLetters(std::string_view text, char first, char last, int shift) {
-  Text out(text);
-  for (std::size_t pos = 0; pos < out.size();) {
-    std::size_t len = charLengthAt(out, pos);
-    if (len == 1 && out[pos] >= first && out[pos] <= last)
-      out[pos] = static_cast<char>(out[pos] + shift);
-    pos += len;
-  }
-  return out;
-}
-}  // namespace
-
-Text asciiUpper(std::string_view text) { return mapAsciiLetters(text, 'a', 'z', -32); }
-Text asciiLower(std::string_view text) { return mapAsciiLetters(text, 'A', 'Z', 32); }
 
 }  // namespace varnel::query

@@ -89,11 +89,8 @@ bool endsWithChar(std::string_view text, std::string_view suffix);
 std::size_t characterCount(std::string_view text);
 // Removes ASCII spaces only, at both ends.
 std::string_view trimAsciiSpaces(std::string_view text);
-// Every occurrence of `from` (character-aligned) replaced by `to`.
-Text replaceAll(std::string_view text, std::string_view from, std::string_view to,
-                bool ignoreAsciiCase);
 inline Text removeAll(std::string_view text, std::string_view piece) {
-  return replaceAll(text, piece, "", false);
+  return replaceAllText(text, piece, "");
 }
 // One or more decimal digits and nothing else.
 bool isAllDigits(std::string_view text);
@@ -104,7 +101,5 @@ int compareDigitStrings(std::string_view a, std::string_view b);
 long long leadingInteger(std::string_view text);
 // An optional sign and digits with nothing else (spaces around allowed).
 bool readWholeInteger(std::string_view text, long long& out);
-Text asciiUpper(std::string_view text);
-Text asciiLower(std::string_view text);
 
 }  // namespace varnel::query
