@@ -316,47 +316,41 @@ bool JsonValue::PutItemCopy(std::string_view path, std::int64_t index, const Jso
 JsonValue JsonValue::GetW(std::u16string_view pathW) { return shareNode(resolve(pathW)); }
 JsonValue JsonValue::Get(std::string_view path) { return GetW(toWide(path)); }
 
-bool JsonValue::SetStringW(std::u16string_view pathW, std::u16string_view text) {
+// Every Set*W: the node at the path (created if missing) takes the new value.
+template <typename Become>
+bool JsonValue::setAt(std::u16string_view pathW, Become become) {
   JsonNode* node = resolve(pathW);
   if (!node) return false;
-  becomeString(node, untilZero(text));
+  become(node);
   return true;
+}
+
+bool JsonValue::SetStringW(std::u16string_view pathW, std::u16string_view text) {
+  return setAt(pathW, [&](JsonNode* node) { becomeString(node, untilZero(text)); });
 }
 bool JsonValue::SetString(std::string_view path, std::string_view text) {
   return SetStringW(toWide(path), toWide(text));
 }
 
 bool JsonValue::SetNullW(std::u16string_view pathW) {
-  JsonNode* node = resolve(pathW);
-  if (!node) return false;
-  becomeNull(node);
-  return true;
+  return setAt(pathW, [](JsonNode* node) { becomeNull(node); });
 }
 bool JsonValue::SetNull(std::string_view path) { return SetNullW(toWide(path)); }
 
 bool JsonValue::SetBoolW(std::u16string_view pathW, bool value) {
-  JsonNode* node = resolve(pathW);
-  if (!node) return false;
-  becomeBool(node, value);
-  return true;
+  return setAt(pathW, [&](JsonNode* node) { becomeBool(node, value); });
 }
 bool JsonValue::SetBool(std::string_view path, bool value) { return SetBoolW(toWide(path), value); }
 
 bool JsonValue::SetFloatW(std::u16string_view pathW, double value) {
-  JsonNode* node = resolve(pathW);
-  if (!node) return false;
-  becomeFloat(node, value);
-  return true;
+  return setAt(pathW, [&](JsonNode* node) { becomeFloat(node, value); });
 }
 bool JsonValue::SetFloat(std::string_view path, double value) {
   return SetFloatW(toWide(path), value);
 }
 
 bool JsonValue::SetIntegerW(std::u16string_view pathW, std::int64_t value) {
-  JsonNode* node = resolve(pathW);
-  if (!node) return false;
-  becomeInteger(node, value);
-  return true;
+  return setAt(pathW, [&](JsonNode* node) { becomeInteger(node, value); });
 }
 bool JsonValue::SetInteger(std::string_view path, std::int64_t value) {
   return SetIntegerW(toWide(path), value);
@@ -407,24 +401,24 @@ std::int64_t JsonValue::GetInteger(std::string_view path) { return GetIntegerW(t
 
 // --- listing, copying, sorting, merging ---------------------------------------------
 
-int JsonValue::KeysW(std::u16string_view pathW, std::vector<std::u16string>& list) {
+// Keys and KeysW differ only in how a key is handed out.
+template <typename Key, typename Convert>
+int JsonValue::keysAt(std::u16string_view pathW, std::vector<Key>& list, Convert convert) {
   JsonNode* node = resolve(pathW);
   if (!isObject(node)) return 0;
-  std::vector<std::u16string> keys;
+  std::vector<Key> keys;
   keys.reserve(node->content.table->count());
-  for (JsonNode* member : node->content.table->order()) keys.emplace_back(member->key.view());
+  for (JsonNode* member : node->content.table->order()) keys.push_back(convert(member->key.view()));
   list = std::move(keys);
   return static_cast<int>(list.size());
 }
 
+int JsonValue::KeysW(std::u16string_view pathW, std::vector<std::u16string>& list) {
+  return keysAt(pathW, list, [](std::u16string_view key) { return std::u16string(key); });
+}
+
 int JsonValue::Keys(std::string_view path, std::vector<Text>& list) {
-  JsonNode* node = resolve(toWide(path));
-  if (!isObject(node)) return 0;
-  std::vector<Text> keys;
-  keys.reserve(node->content.table->count());
-  for (JsonNode* member : node->content.table->order()) keys.push_back(toAnsi(member->key.view()));
-  list = std::move(keys);
-  return static_cast<int>(list.size());
+  return keysAt(toWide(path), list, [](std::u16string_view key) { return toAnsi(key); });
 }
 
 int JsonValue::ChildrenW(std::u16string_view pathW, std::vector<JsonValue>& list) {

@@ -192,6 +192,10 @@ class JsonValue {
  private:
   explicit JsonValue(JsonNode* adopted) noexcept : root_(adopted) {}
   JsonNode* resolve(std::u16string_view pathW);
+  template <typename Become>
+  bool setAt(std::u16string_view pathW, Become become);
+  template <typename Key, typename Convert>
+  int keysAt(std::u16string_view pathW, std::vector<Key>& list, Convert convert);
 
   JsonNode* root_ = nullptr;
 };
