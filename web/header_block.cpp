@@ -1,6 +1,6 @@
 #include <string_view>
 
-#include "web/web_request.h"
+#include "web/header_block.h"
 
 namespace varnel {
 

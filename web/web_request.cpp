@@ -12,10 +12,15 @@
 #include <vector>
 
 #include "web/cookies.h"
+#include "web/header_block.h"
+#include "web/transfer_callbacks.h"
 
 namespace varnel {
 
 namespace {
+
+using transfer::Response;
+using transfer::StallWatch;
 
 constexpr std::array<std::string_view, 8> kVerbs = {"GET",     "POST",   "HEAD",  "PUT",
                                                     "OPTIONS", "DELETE", "TRACE", "CONNECT"};
@@ -42,7 +47,6 @@ constexpr int kKeepBuiltInTimeouts = -1;
 constexpr std::int64_t kBuiltInConnectTimeoutMs = 60000;
 constexpr std::int64_t kBuiltInStallSeconds = 30;
 constexpr long kMaxRedirects = 10;
-constexpr curl_off_t kMaxReservedBodyBytes = 64 << 20;
 // Larger reads than libcurl's 16 KB default: fewer callbacks per page image.
 constexpr long kReceiveBufferBytes = 128 * 1024;
 constexpr int kProxyTarget = 1;
@@ -55,7 +59,6 @@ constexpr std::string_view kProxyAuthHeader = "Proxy-Authorization";
 constexpr std::string_view kBasicAuthPrefix = "Basic ";
 constexpr std::string_view kSkippedName = "Connection";
 constexpr std::string_view kSkippedValue = "keep-alive";
-constexpr std::string_view kStatusLinePrefix = "HTTP/";
 constexpr const char* kAllowedProtocols = "http,https";
 // libcurl adds these on its own unless told not to; only Host and
 // Content-Length may go out beyond what the caller's block says.
@@ -99,68 +102,6 @@ struct RequestHeader {
   Text value;
 };
 
-// What the callbacks collect during one transfer.
-struct Response {
-  CURL* curl = nullptr;  // to read the announced length on the first chunk
-  Bytes body;
-  std::int64_t maxBody = 0;  // 0: no cap
-  bool tooLarge = false;
-  std::vector<Text> headerLines;  // of the latest response only
-};
-
-std::string_view trimHttpWhitespace(std::string_view text) { return trimAsciiSet(text, " \t\r\n"); }
-
-size_t onBody(char* data, size_t size, size_t count, void* user) {
-  try {
-    auto& response = *static_cast<Response*>(user);
-    Bytes& body = response.body;
-    if (body.empty()) {
-      // One allocation for a body of announced length, within reason: the
-      // length is the server's word, not yet the data.
-      curl_off_t announced = -1;
-      curl_easy_getinfo(response.curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
-      if (announced > 0 && announced <= kMaxReservedBodyBytes)
-        body.reserve(static_cast<std::size_t>(announced));
-    }
-    // A body without Content-Length escapes libcurl's own size check.
-    if (response.maxBody > 0 &&
-        body.size() + size * count > static_cast<std::uint64_t>(response.maxBody)) {
-      response.tooLarge = true;
-      return 0;
-    }
-    body.insert(body.end(), data, data + size * count);
-    return size * count;
-  } catch (...) {
-    return 0;  // out of memory: libcurl ends the transfer as failed
-  }
-}
-
-size_t onHeader(char* data, size_t size, size_t count, void* user) {
-  try {
-    auto& lines = static_cast<Response*>(user)->headerLines;
-    std::string_view raw(data, size * count);
-    if (raw.substr(0, kStatusLinePrefix.size()) == kStatusLinePrefix) {
-      lines.clear();  // a new response (redirect, 1xx, proxy tunnel) begins
-      return size * count;
-    }
-    if (!raw.empty() && (raw.front() == ' ' || raw.front() == '\t') && !lines.empty()) {
-      std::string_view continued = trimHttpWhitespace(raw);
-      if (!continued.empty()) lines.back().append(" ").append(continued);
-      return size * count;
-    }
-    std::string_view line = trimHttpWhitespace(raw);
-    std::size_t colon = line.find(':');
-    if (colon == npos) return size * count;  // the blank end of the head, or junk
-    // One shape for every line, "Name: value", whatever spacing the server used.
-    Text normalised(trimHttpWhitespace(line.substr(0, colon)));
-    normalised.append(": ").append(trimHttpWhitespace(line.substr(colon + 1)));
-    lines.push_back(std::move(normalised));
-    return size * count;
-  } catch (...) {
-    return 0;
-  }
-}
-
 // libcurl wants a UTF-8 URL with nothing outside printable ASCII.
 std::string wireUrl(std::string_view url) {
   constexpr char kHex[] = "0123456789ABCDEF";
@@ -181,29 +122,6 @@ std::string wireUrl(std::string_view url) {
 
 long clampToLong(std::int64_t value) {
   return value > LONG_MAX ? LONG_MAX : static_cast<long>(value);
-}
-
-// A transfer stalls when no byte moves either way for the time-out. Unlike
-// libcurl's low-speed check, which averages over a window of seconds, this
-// fires on the silence itself, and unlike a total limit it never cuts off a
-// large image that keeps arriving.
-struct StallWatch {
-  std::chrono::steady_clock::duration limit;
-  std::chrono::steady_clock::time_point lastMove = std::chrono::steady_clock::now();
-  curl_off_t lastDown = 0;
-  curl_off_t lastUp = 0;
-};
-
-int onProgress(void* user, curl_off_t, curl_off_t downNow, curl_off_t, curl_off_t upNow) {
-  auto& watch = *static_cast<StallWatch*>(user);
-  auto now = std::chrono::steady_clock::now();
-  if (downNow != watch.lastDown || upNow != watch.lastUp) {
-    watch.lastDown = downNow;
-    watch.lastUp = upNow;
-    watch.lastMove = now;
-    return 0;
-  }
-  return now - watch.lastMove > watch.limit ? 1 : 0;  // non-zero aborts the transfer
 }
 
 // The opt-in limits of the page jobs; each default leaves libcurl's own.
@@ -334,73 +252,83 @@ bool fillHeaderList(const std::vector<RequestHeader>& headers, HeaderList& list)
   return list.append(std::string(kSuppressExpect));
 }
 
-// Runs one exchange on `curl` (already reset). Output parameters are written
-// only once the exchange is over.
-Bytes exchange(CURL* curl, std::string_view url, const WebRequestOptions& options) {
-  const bool mergeCookies = options.mergeCookies.value_or(true);
-  const bool addDefaults = options.addDefaultHeaders.value_or(true);
-  const bool normalise = options.normaliseHeaders.value_or(true);
-  const int credentialTarget = options.credentialTarget.value_or(kProxyTarget);
-  const int method = options.method >= 0 && options.method < static_cast<int>(kVerbs.size())
-                         ? options.method
-                         : kWebGet;
+// What the handle points at during one exchange: alive until the reset.
+struct Exchange {
+  int method = kWebGet;
+  std::string target;  // the URL as it goes out
+  std::string proxy;
+  StallWatch stallWatch;
+  HeaderList proxyHeaders;
+  HeaderList requestHeaders;
+  Response response;
+};
 
-  const std::string target = wireUrl(url);
-  curl_easy_setopt(curl, CURLOPT_URL, target.c_str());
+int methodOf(const WebRequestOptions& options) {
+  const bool known = options.method >= 0 && options.method < static_cast<int>(kVerbs.size());
+  return known ? options.method : kWebGet;
+}
+
+// Where and how to connect: URL, protocols, time-outs, proxy, redirects, limits.
+void setTransport(CURL* curl, const WebRequestOptions& options, Exchange& exchange) {
+  curl_easy_setopt(curl, CURLOPT_URL, exchange.target.c_str());
   curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, kAllowedProtocols);
   curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, kAllowedProtocols);
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);  // several threads fetch at once
   curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-  StallWatch stallWatch = setTimeouts(curl, options.timeoutSeconds);
-  curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, onProgress);
-  curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &stallWatch);
-  curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-
+  exchange.stallWatch = setTimeouts(curl, options.timeoutSeconds);
   // An empty proxy means a direct connection, whatever the environment says.
-  const std::string proxy = textToUtf8(options.proxy);
-  curl_easy_setopt(curl, CURLOPT_PROXY, proxy.c_str());
-  if (!proxy.empty()) curl_easy_setopt(curl, CURLOPT_NOPROXY, "");
-
+  exchange.proxy = textToUtf8(options.proxy);
+  curl_easy_setopt(curl, CURLOPT_PROXY, exchange.proxy.c_str());
+  if (!exchange.proxy.empty()) curl_easy_setopt(curl, CURLOPT_NOPROXY, "");
   curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, options.noRedirect ? 0L : 1L);
   curl_easy_setopt(curl, CURLOPT_MAXREDIRS, kMaxRedirects);
   // Unless asked to verify, certificate errors are ignored: untrusted issuer,
   // wrong usage, wrong name, expired.
   setTransferLimits(curl, options);
+}
 
-  const Text block = buildHeaderBlock(options, method, target, addDefaults, normalise);
-  std::vector<RequestHeader> headers;
-  HeaderList proxyHeaders;
-
-  const bool credentials = !options.proxy.empty() && !options.proxyUser.empty();
-  const Text userPassword = concatTexts(options.proxyUser, ":", options.proxyPassword);
-  if (credentials && credentialTarget == kProxyTarget) {
-    curl_easy_setopt(curl, CURLOPT_PROXYUSERNAME, options.proxyUser.c_str());
-    curl_easy_setopt(curl, CURLOPT_PROXYPASSWORD, options.proxyPassword.c_str());
-    curl_easy_setopt(curl, CURLOPT_PROXYAUTH, CURLAUTH_ANY);
-    Text authorization = concatTexts(kBasicAuthPrefix, base64Encode(userPassword));
-    // The proxy-only list reaches the proxy both for plain requests and for an
-    // https tunnel's CONNECT, and never the origin server behind the tunnel.
-    if (!proxyHeaders.append(concatTexts(kProxyAuthHeader, ": ", authorization))) return {};
-  } else if (credentials && credentialTarget == kServerTarget) {
+// Proxy or server credentials; false when the proxy header cannot be made.
+bool setCredentials(CURL* curl, const WebRequestOptions& options, Exchange& exchange) {
+  if (options.proxy.empty() || options.proxyUser.empty()) return true;
+  if (options.credentialTarget.value_or(kProxyTarget) == kServerTarget) {
     curl_easy_setopt(curl, CURLOPT_USERNAME, options.proxyUser.c_str());
     curl_easy_setopt(curl, CURLOPT_PASSWORD, options.proxyPassword.c_str());
     curl_easy_setopt(curl, CURLOPT_HTTPAUTH, CURLAUTH_ANY);
+    return true;
   }
+  if (options.credentialTarget.value_or(kProxyTarget) != kProxyTarget) return true;
+  curl_easy_setopt(curl, CURLOPT_PROXYUSERNAME, options.proxyUser.c_str());
+  curl_easy_setopt(curl, CURLOPT_PROXYPASSWORD, options.proxyPassword.c_str());
+  curl_easy_setopt(curl, CURLOPT_PROXYAUTH, CURLAUTH_ANY);
+  const Text userPassword = concatTexts(options.proxyUser, ":", options.proxyPassword);
+  const Text authorization = concatTexts(kBasicAuthPrefix, base64Encode(userPassword));
+  // The proxy-only list reaches the proxy both for plain requests and for an
+  // https tunnel's CONNECT, and never the origin server behind the tunnel.
+  return exchange.proxyHeaders.append(concatTexts(kProxyAuthHeader, ": ", authorization));
+}
 
+// The cookie jar and the header block, in that order; false when the list
+// cannot be made.
+bool setRequestHeaders(CURL* curl, const WebRequestOptions& options, Exchange& exchange) {
+  std::vector<RequestHeader> headers;
   if (options.cookies) {
     Text& jar = *options.cookies;
     if (!jar.empty() && findText(jar, kCookieMark, 0, true) != npos)
       jar = replaceAllText(jar, kCookieMark, "", true);
     headers.push_back({Text(kCookieHeader), jar});  // sent even when empty
   }
-  appendBlockHeaders(block, headers);
-
-  HeaderList requestHeaders;
-  if (!fillHeaderList(headers, requestHeaders)) return {};
-  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, requestHeaders.list);
-  curl_easy_setopt(curl, CURLOPT_PROXYHEADER, proxyHeaders.list);
+  appendBlockHeaders(buildHeaderBlock(options, exchange.method, exchange.target,
+                                      options.addDefaultHeaders.value_or(true),
+                                      options.normaliseHeaders.value_or(true)),
+                     headers);
+  if (!fillHeaderList(headers, exchange.requestHeaders)) return false;
+  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, exchange.requestHeaders.list);
+  curl_easy_setopt(curl, CURLOPT_PROXYHEADER, exchange.proxyHeaders.list);
   curl_easy_setopt(curl, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+  return true;
+}
 
+void setMethodAndBody(CURL* curl, const WebRequestOptions& options, int method) {
   // A text body goes out as its bytes, unconverted.
   const std::string_view body =
       options.postBytes.empty() ? std::string_view(options.postText) : asView(options.postBytes);
@@ -415,43 +343,65 @@ Bytes exchange(CURL* curl, std::string_view url, const WebRequestOptions& option
   } else {
     curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, kVerbs[method].data());
   }
+}
 
-  Response response;
-  response.curl = curl;
-  response.maxBody = options.maxBodyBytes;
+void setCallbacks(CURL* curl, const WebRequestOptions& options, Exchange& exchange) {
+  exchange.response.curl = curl;
+  exchange.response.maxBody = options.maxBodyBytes;
   curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, onBody);
-  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response);
-  curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, onHeader);
-  curl_easy_setopt(curl, CURLOPT_HEADERDATA, &response);
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, transfer::onBody);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &exchange.response);
+  curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, transfer::onHeader);
+  curl_easy_setopt(curl, CURLOPT_HEADERDATA, &exchange.response);
+  curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, transfer::onProgress);
+  curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &exchange.stallWatch);
+  curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+}
 
-  const CURLcode result = curl_easy_perform(curl);
-  const WebFailure failure = describeFailure(curl, result, response);
-
+// After the transfer: the out parameters, written only now, and the body.
+Bytes collectResult(CURL* curl, CURLcode result, const WebRequestOptions& options,
+                    Exchange& exchange) {
+  const WebFailure failure = describeFailure(curl, result, exchange.response);
   Text responseHeaders;
   int status = 0;
   if (result == CURLE_OK) {
     long code = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &code);
     status = static_cast<int>(code);
-    for (const Text& line : response.headerLines) {
+    for (const Text& line : exchange.response.headerLines) {
       if (!responseHeaders.empty()) responseHeaders.append(kLineBreak);
       responseHeaders.append(line);
     }
   } else {
     // Cut short, timed out, refused: whatever arrived is not the response.
-    response.body.clear();
+    exchange.response.body.clear();
   }
-  // The handle keeps pointers to this call's lists and buffers until reset.
-  curl_easy_reset(curl);
-
   if (options.responseHeaders) *options.responseHeaders = responseHeaders;
   if (options.status) *options.status = status;
   if (options.failure) *options.failure = failure;
   Text received = collectSetCookies(responseHeaders);
-  if (mergeCookies && options.cookies) received = mergeCookieText(*options.cookies, received);
+  if (options.mergeCookies.value_or(true) && options.cookies)
+    received = mergeCookieText(*options.cookies, received);
   if (options.receivedCookies) *options.receivedCookies = std::move(received);
-  return std::move(response.body);
+  return std::move(exchange.response.body);
+}
+
+// Runs one exchange on `curl` (already reset). Output parameters are written
+// only once the exchange is over.
+Bytes exchange(CURL* curl, std::string_view url, const WebRequestOptions& options) {
+  Exchange state;
+  state.method = methodOf(options);
+  state.target = wireUrl(url);
+  setTransport(curl, options, state);
+  if (!setCredentials(curl, options, state)) return {};
+  if (!setRequestHeaders(curl, options, state)) return {};
+  setMethodAndBody(curl, options, state.method);
+  setCallbacks(curl, options, state);
+  const CURLcode result = curl_easy_perform(curl);
+  Bytes body = collectResult(curl, result, options, state);
+  // The handle keeps pointers to this exchange's lists and buffers until reset.
+  curl_easy_reset(curl);
+  return body;
 }
 
 }  // namespace

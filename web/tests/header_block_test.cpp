@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "web/web_request.h"
+#include "web/header_block.h"
 
 namespace varnel {
 namespace {

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "web/cookies.h"
-#include "web/web_request.h"
+#include "web/header_block.h"
 
 namespace {
 
