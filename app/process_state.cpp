@@ -19,12 +19,8 @@ Text stripTrailingSlashes(std::string_view url) {
 
 // Heap objects that are never freed: see the header.
 struct ProcessState {
-#if VARNEL_HAVE_POOL
   WorkerPool pool;
-#endif
-#if VARNEL_HAVE_JSON
   JsonValue categoryStore;
-#endif
   Text catalogueOrigin;
   Text baseUrl;
   std::mutex listedMutex;
@@ -69,12 +65,8 @@ std::string_view buildBaseUrl() { return VARNEL_DEFAULT_BASE_URL; }
 
 void constructProcessState() { state(); }
 
-#if VARNEL_HAVE_POOL
 WorkerPool& workerPool() { return state().pool; }
-#endif
-#if VARNEL_HAVE_JSON
 JsonValue& categoryStore() { return state().categoryStore; }
-#endif
 
 void setCatalogueOrigin(Text origin) { state().catalogueOrigin = std::move(origin); }
 const Text& catalogueOrigin() { return state().catalogueOrigin; }
@@ -113,10 +105,8 @@ void registerShutdownRoutine() {
 
 void runShutdownRoutine() {
   if (shutdownDone.exchange(true)) return;
-#if VARNEL_HAVE_POOL
   // Stop without waiting: jobs still running are abandoned with the process.
   state().pool.stop(kStopNowNoWait);
-#endif
   // BaseUrl and the store stay allocated: an abandoned thread may still read them.
   std::fflush(nullptr);
 }

@@ -12,12 +12,8 @@
 
 #include "text/text.h"
 
-#if VARNEL_HAVE_POOL
-#include "pool/worker_pool.h"
-#endif
-#if VARNEL_HAVE_JSON
 #include "json/json_value.h"
-#endif
+#include "pool/worker_pool.h"
 
 namespace varnel {
 
@@ -37,14 +33,10 @@ std::string_view buildBaseUrl();
 // empty store. Later calls do nothing.
 void constructProcessState();
 
-#if VARNEL_HAVE_POOL
 // The pool that runs every page job; constructed on first use if needed.
 WorkerPool& workerPool();
-#endif
-#if VARNEL_HAVE_JSON
 // edition name -> subject name -> book-list page address.
 JsonValue& categoryStore();
-#endif
 
 // The origin the catalogue synchronisation will use (set at start-up).
 void setCatalogueOrigin(Text origin);

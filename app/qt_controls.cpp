@@ -14,9 +14,7 @@
 
 #include <utility>
 
-#if VARNEL_HAVE_POOL
 #include "pool/message_pump.h"
-#endif
 
 namespace varnel {
 namespace {
@@ -260,7 +258,6 @@ void QtControls::selectRow(std::string_view list, int row) {
 }
 
 void installQtMessagePump() {
-#if VARNEL_HAVE_POOL
   installMessagePump({
       .isUserInterfaceThread =
           [] {
@@ -270,7 +267,6 @@ void installQtMessagePump() {
       .processPendingMessages =
           [] { QCoreApplication::processEvents(QEventLoop::AllEvents, kMessagePumpSliceMs); },
   });
-#endif
 }
 
 }  // namespace varnel

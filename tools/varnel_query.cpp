@@ -14,12 +14,8 @@
 #include "htmlquery/html_query.h"
 #include "text/text.h"
 
-#if VARNEL_QUERY_WITH_WEB
-#include "web/web_request.h"
-#endif
-#if VARNEL_QUERY_WITH_JSON
 #include "json/json_value.h"
-#endif
+#include "web/web_request.h"
 
 namespace {
 
@@ -32,7 +28,6 @@ bool isUrl(std::string_view source) {
 
 bool readSource(const std::string& source, std::string& body, std::string& error) {
   if (isUrl(source)) {
-#if VARNEL_QUERY_WITH_WEB
     const varnel::Bytes bytes = varnel::webRequest(varnel::utf8BytesToText(source));
     if (bytes.empty()) {
       error = "cannot read " + source + ": no response (or an empty body)";
@@ -40,10 +35,6 @@ bool readSource(const std::string& source, std::string& body, std::string& error
     }
     body.assign(bytes.begin(), bytes.end());
     return true;
-#else
-    error = "cannot read " + source + ": this build reads files only (no web library)";
-    return false;
-#endif
   }
   std::ifstream in(source, std::ios::binary);
   if (!in) {
@@ -58,42 +49,7 @@ bool readSource(const std::string& source, std::string& body, std::string& error
   return true;
 }
 
-#if !VARNEL_QUERY_WITH_JSON
-void appendJsonString(std::string& out, const std::string& utf8) {
-  out.push_back('"');
-  for (unsigned char c : utf8) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (c < 0x20) {
-          char escaped[8];
-          std::snprintf(escaped, sizeof escaped, "\\u%04X", c);
-          out += escaped;
-        } else {
-          out.push_back(static_cast<char>(c));
-        }
-    }
-  }
-  out.push_back('"');
-}
-#endif
-
 std::string toJsonArray(const std::vector<varnel::Text>& texts) {
-#if VARNEL_QUERY_WITH_JSON
   varnel::JsonValue array = varnel::JsonValue::NewArray();
   for (std::size_t i = 0; i < texts.size(); ++i)
     array.PutItemCopy("", static_cast<std::int64_t>(i), varnel::JsonValue::NewString(texts[i]));
@@ -110,14 +66,6 @@ std::string toJsonArray(const std::vector<varnel::Text>& texts) {
     }
   }
   return out;
-#else
-  std::string out = "[";
-  for (std::size_t i = 0; i < texts.size(); ++i) {
-    if (i) out.push_back(',');
-    appendJsonString(out, varnel::textToUtf8(texts[i]));
-  }
-  return out + "]";
-#endif
 }
 
 }  // namespace

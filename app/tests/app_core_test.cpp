@@ -264,13 +264,9 @@ TEST(CatalogueOrigin, PrecedenceAndTrailingSlashes) {
 TEST(ProcessState, ObjectsExistBeforeAnythingStarts) {
   constructProcessState();
   EXPECT_EQ(baseUrl(), "") << "BaseUrl stays empty until the synchronisation sets it";
-#if VARNEL_HAVE_POOL
   EXPECT_EQ(workerPool().state(), PoolState::stopped);
   EXPECT_EQ(workerPool().liveThreads(), 0);
-#endif
-#if VARNEL_HAVE_JSON
   EXPECT_EQ(categoryStore().GetNode(), nullptr) << "the store starts without a tree";
-#endif
   EXPECT_FALSE(buildBaseUrl().empty());
 }
 

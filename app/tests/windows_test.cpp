@@ -30,9 +30,7 @@
 #include "app/window_texts.h"
 #include "app/windows.h"
 
-#if VARNEL_HAVE_POOL
 #include "pool/worker_pool.h"
-#endif
 
 using namespace varnel;
 
@@ -606,7 +604,6 @@ class WindowsTest : public QObject {
     QCOMPARE(describe(qt, qt), describe(headless, headless));
   }
 
-#if VARNEL_HAVE_POOL
   void poolWaitOnTheGuiThreadServesControlCalls() {
     installQtMessagePump();
     Calls calls;
@@ -624,7 +621,6 @@ class WindowsTest : public QObject {
     pool.stop();
     controls = nullptr;
   }
-#endif
 
  private:
   QString settingsFile() const { return settingsDir_.filePath(QStringLiteral("conf.ini")); }
