@@ -56,13 +56,8 @@ std::size_t characterCount(std::string_view text) {
   return count;
 }
 
-std::string_view trimAsciiSpaces(std::string_view text) {
-  std::size_t begin = text.find_first_not_of(' ');
-  if (begin == std::string_view::npos) return {};
-  // A space byte is never a trail byte (those start at 0x40), so the end is safe.
-  std::size_t end = text.find_last_not_of(' ');
-  return text.substr(begin, end - begin + 1);
-}
+// A space byte is never a trail byte (those start at 0x40), so either end is safe.
+std::string_view trimAsciiSpaces(std::string_view text) { return trimAsciiSet(text, " "); }
 
 bool isAllDigits(std::string_view text) {
   if (text.empty()) return false;
