@@ -9,13 +9,13 @@ namespace {
 
 constexpr std::string_view kVersion = "1.0";
 
-struct CommandSpec {
+struct CommandForm {
   std::string_view word;
   CliCommand command;
   std::size_t minOperands;
   std::size_t maxOperands;  // SIZE_MAX: any number
 };
-constexpr CommandSpec kCommands[] = {
+constexpr CommandForm kCommands[] = {
     {"editions", CliCommand::editions, 0, 0}, {"subjects", CliCommand::subjects, 1, 1},
     {"books", CliCommand::books, 2, 2},       {"download", CliCommand::download, 2, SIZE_MAX},
     {"pdf", CliCommand::pdf, 1, 1},
@@ -105,8 +105,8 @@ std::size_t commandWordIndex(const std::vector<std::string>& words) {
   return first;
 }
 
-const CommandSpec* findCommand(std::string_view word) {
-  for (const CommandSpec& candidate : kCommands) {
+const CommandForm* findCommand(std::string_view word) {
+  for (const CommandForm& candidate : kCommands) {
     if (candidate.word == word) return &candidate;
   }
   return nullptr;
@@ -127,8 +127,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
     return cl;  // the window, with whatever Qt options were given
   }
   const std::string& word = scan.words[first];
-  const CommandSpec* spec = findCommand(word);
-  if (!spec) {
+  const CommandForm* form = findCommand(word);
+  if (!form) {
     cl.command = CliCommand::help;
     if (cl.error.empty()) {
       cl.error = (word.rfind("--", 0) == 0 ? "未知选项 (unknown option): "
@@ -137,7 +137,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
     }
     return cl;
   }
-  cl.command = spec->command;
+  cl.command = form->command;
   for (std::size_t i = first + 1; i < scan.words.size(); ++i) {
     const std::string& operand = scan.words[i];
     if (i < scan.literalFrom && operand.rfind("--", 0) == 0 && cl.error.empty()) {
@@ -145,9 +145,9 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
     }
     cl.operands.push_back(operand);
   }
-  if (cl.error.empty() && cl.operands.size() < spec->minOperands) {
+  if (cl.error.empty() && cl.operands.size() < form->minOperands) {
     cl.error = word + ": 缺少参数 (missing argument)";
-  } else if (cl.error.empty() && cl.operands.size() > spec->maxOperands) {
+  } else if (cl.error.empty() && cl.operands.size() > form->maxOperands) {
     cl.error = word + ": 参数过多 (too many arguments)";
   }
   return cl;

@@ -148,16 +148,16 @@ struct Book {
 int makeBookPages(const fs::path& folder) {
   fs::create_directories(folder);
   for (int n = 1; n <= kPages; ++n) {
-    const varnel::test::JpegSpec spec{.width = kPageWidth,
-                                      .height = kPageHeight,
-                                      .quality = kPageQuality,
-                                      .densityUnit = 1,
-                                      .densityX = 150,
-                                      .densityY = 150};
+    const varnel::test::JpegShape shape{.width = kPageWidth,
+                                        .height = kPageHeight,
+                                        .quality = kPageQuality,
+                                        .densityUnit = 1,
+                                        .densityX = 150,
+                                        .densityY = 150};
     varnel::test::writeFile(
         folder / (std::to_string(n) + ".jpg"),
         varnel::test::encodeJpeg(
-            drawPage(kPageWidth, kPageHeight, static_cast<std::uint32_t>(n), kPageNoise), spec));
+            drawPage(kPageWidth, kPageHeight, static_cast<std::uint32_t>(n), kPageNoise), shape));
   }
   return 0;
 }

@@ -23,15 +23,15 @@
 #include <string>
 #include <vector>
 
-#include "text/file_names.h"
 #include "pdf/jpeg_info.h"
 #include "pdf/tests/test_jpegs.h"
+#include "text/file_names.h"
 
 namespace varnel {
 namespace {
 
 namespace fs = std::filesystem;
-using test::JpegSpec;
+using test::JpegShape;
 using test::makeJpeg;
 using test::readFile;
 using test::writeFile;
@@ -55,10 +55,10 @@ class BookPdfTest : public ::testing::Test {
   }
 
   // Page n: a JPEG whose width is 10 + n, so the order can be read back.
-  std::string addPage(int n, JpegSpec spec = {}) {
-    spec.width = 10 + n;
-    spec.seed = static_cast<std::uint32_t>(n);
-    std::string jpeg = makeJpeg(spec);
+  std::string addPage(int n, JpegShape shape = {}) {
+    shape.width = 10 + n;
+    shape.seed = static_cast<std::uint32_t>(n);
+    std::string jpeg = makeJpeg(shape);
     writeFile(book_ / (std::to_string(n) + ".jpg"), jpeg);
     return jpeg;
   }
@@ -206,7 +206,7 @@ TEST_F(BookPdfTest, EveryPageGoesInUnchangedInNumericOrder) {
 TEST_F(BookPdfTest, ColourSpacesFollowTheComponents) {
   struct Case {
     const char* why;
-    JpegSpec spec;
+    JpegShape shape;
     const char* colourSpace;
     bool invertedDecode;
   };
@@ -220,7 +220,7 @@ TEST_F(BookPdfTest, ColourSpacesFollowTheComponents) {
        false},
   };
   int n = 0;
-  for (const Case& c : cases) addPage(++n, c.spec);
+  for (const Case& c : cases) addPage(++n, c.shape);
 
   const BookPdfResult result = writeBookPdf(request());
   ASSERT_TRUE(result.ok) << result.message;
@@ -243,16 +243,16 @@ TEST_F(BookPdfTest, ColourSpacesFollowTheComponents) {
 TEST_F(BookPdfTest, PageSizeIsTheImageAtItsDensity) {
   struct Case {
     const char* why;
-    JpegSpec spec;
+    JpegShape shape;
     double width, height;  // points
   };
-  const JpegSpec inch300{
+  const JpegShape inch300{
       .width = 300, .height = 600, .densityUnit = 1, .densityX = 300, .densityY = 300};
-  auto at = [](JpegSpec spec, int unit, int x, int y) {
-    spec.densityUnit = unit;
-    spec.densityX = x;
-    spec.densityY = y;
-    return spec;
+  auto at = [](JpegShape shape, int unit, int x, int y) {
+    shape.densityUnit = unit;
+    shape.densityX = x;
+    shape.densityY = y;
+    return shape;
   };
   const Case cases[] = {
       {"300 dpi", inch300, 72, 144},
@@ -268,7 +268,7 @@ TEST_F(BookPdfTest, PageSizeIsTheImageAtItsDensity) {
       {"a strip is cut to 14400 points", {.width = 60000, .height = 8}, 14400, 1.92},
   };
   int n = 0;
-  for (const Case& c : cases) writeFile(book_ / (std::to_string(++n) + ".jpg"), makeJpeg(c.spec));
+  for (const Case& c : cases) writeFile(book_ / (std::to_string(++n) + ".jpg"), makeJpeg(c.shape));
   const BookPdfResult result = writeBookPdf(request());
   ASSERT_TRUE(result.ok) << result.message;
   auto pdf = openStrictly(result.path);

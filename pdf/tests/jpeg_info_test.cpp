@@ -9,7 +9,7 @@
 namespace varnel {
 namespace {
 
-using test::JpegSpec;
+using test::JpegShape;
 using test::makeJpeg;
 
 // Offset of the frame header's precision byte (after FF Cx and the length).
@@ -26,7 +26,7 @@ std::size_t framePrecisionAt(const std::string& jpeg) {
 TEST(JpegInfoTest, ReadsTheHeaderOfJpegsReadersShow) {
   struct Case {
     const char* why;
-    JpegSpec spec;
+    JpegShape shape;
     int components;
     bool adobe;
     double dpiX, dpiY;
@@ -48,10 +48,10 @@ TEST(JpegInfoTest, ReadsTheHeaderOfJpegsReadersShow) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.why);
-    const auto info = readJpegInfo(makeJpeg(c.spec));
+    const auto info = readJpegInfo(makeJpeg(c.shape));
     ASSERT_TRUE(info.has_value());
-    EXPECT_EQ(info->width, c.spec.width);
-    EXPECT_EQ(info->height, c.spec.height);
+    EXPECT_EQ(info->width, c.shape.width);
+    EXPECT_EQ(info->height, c.shape.height);
     EXPECT_EQ(info->components, c.components);
     EXPECT_EQ(info->bitsPerComponent, 8);
     EXPECT_EQ(info->adobeMarker, c.adobe);

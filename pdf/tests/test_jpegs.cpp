@@ -14,7 +14,7 @@ namespace {
 
 class Settings : public Pl_DCT::CompressConfig {
  public:
-  explicit Settings(const JpegSpec& spec) : spec_(spec) {}
+  explicit Settings(const JpegShape& shape) : spec_(shape) {}
   void apply(jpeg_compress_struct* cinfo) override {
     jpeg_set_quality(cinfo, spec_.quality, TRUE);
     cinfo->density_unit = static_cast<UINT8>(spec_.densityUnit);
@@ -26,35 +26,35 @@ class Settings : public Pl_DCT::CompressConfig {
   }
 
  private:
-  JpegSpec spec_;
+  JpegShape spec_;
 };
 
 }  // namespace
 
-std::string makeJpeg(const JpegSpec& spec) {
-  const auto rowBytes = static_cast<std::size_t>(spec.width * spec.components);
-  std::vector<unsigned char> pixels(rowBytes * static_cast<std::size_t>(spec.height));
-  std::mt19937 random(spec.seed);
-  for (int y = 0; y < spec.height; ++y) {
+std::string makeJpeg(const JpegShape& shape) {
+  const auto rowBytes = static_cast<std::size_t>(shape.width * shape.components);
+  std::vector<unsigned char> pixels(rowBytes * static_cast<std::size_t>(shape.height));
+  std::mt19937 random(shape.seed);
+  for (int y = 0; y < shape.height; ++y) {
     for (std::size_t x = 0; x < rowBytes; ++x) {
       int value =
-          static_cast<int>((x * 7 + static_cast<std::size_t>(y) * 3 + spec.seed * 40) % 256);
-      if (spec.noise > 0) value += static_cast<int>(random() % static_cast<unsigned>(spec.noise));
+          static_cast<int>((x * 7 + static_cast<std::size_t>(y) * 3 + shape.seed * 40) % 256);
+      if (shape.noise > 0) value += static_cast<int>(random() % static_cast<unsigned>(shape.noise));
       pixels[static_cast<std::size_t>(y) * rowBytes + x] = static_cast<unsigned char>(value & 0xFF);
     }
   }
-  return encodeJpeg(pixels, spec);
+  return encodeJpeg(pixels, shape);
 }
 
-std::string encodeJpeg(const std::vector<unsigned char>& pixels, const JpegSpec& spec) {
-  const J_COLOR_SPACE space = spec.components == 1   ? JCS_GRAYSCALE
-                              : spec.components == 4 ? JCS_CMYK
-                                                     : JCS_RGB;
+std::string encodeJpeg(const std::vector<unsigned char>& pixels, const JpegShape& shape) {
+  const J_COLOR_SPACE space = shape.components == 1   ? JCS_GRAYSCALE
+                              : shape.components == 4 ? JCS_CMYK
+                                                      : JCS_RGB;
   std::string out;
   Pl_String sink("jpeg", nullptr, out);
-  Settings settings(spec);
-  Pl_DCT encoder("encode", &sink, static_cast<JDIMENSION>(spec.width),
-                 static_cast<JDIMENSION>(spec.height), spec.components, space, &settings);
+  Settings settings(shape);
+  Pl_DCT encoder("encode", &sink, static_cast<JDIMENSION>(shape.width),
+                 static_cast<JDIMENSION>(shape.height), shape.components, space, &settings);
   encoder.write(pixels.data(), pixels.size());
   encoder.finish();
   return out;

@@ -8,7 +8,7 @@
 
 namespace varnel::test {
 
-struct JpegSpec {
+struct JpegShape {
   int width = 16;
   int height = 12;
   int components = 3;  // 1 grey, 3 RGB, 4 CMYK
@@ -23,10 +23,10 @@ struct JpegSpec {
   int noise = 0;            // 0..255: random detail, to make a file larger
 };
 
-std::string makeJpeg(const JpegSpec& spec);
-// Encodes `pixels` (rows of width * components bytes) with the spec's size,
-// components and settings; the spec's pattern fields are ignored.
-std::string encodeJpeg(const std::vector<unsigned char>& pixels, const JpegSpec& spec);
+std::string makeJpeg(const JpegShape& shape);
+// Encodes `pixels` (rows of width * components bytes) with the shape's size,
+// components and settings; the shape's pattern fields are ignored.
+std::string encodeJpeg(const std::vector<unsigned char>& pixels, const JpegShape& shape);
 
 // A small PNG signature and header: what a site sends when it sends no JPEG.
 std::string pngBytes();
