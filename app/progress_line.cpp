@@ -4,6 +4,9 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <string>
+
+#include "text/text.h"  // utf8ToUtf16, utf16ToUtf8
 
 namespace varnel {
 namespace {
@@ -13,29 +16,14 @@ constexpr auto kLogInterval = std::chrono::seconds(5);
 constexpr int kDefaultColumns = 80;
 constexpr std::string_view kClearToEnd = "\x1b[K";
 
-// Decodes one UTF-8 character at `i`; advances `i`. Bad bytes read as U+FFFD.
-char32_t nextCodePoint(std::string_view text, std::size_t& i) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char lead = byte(i);
-  int length = lead < 0x80         ? 1
-               : (lead >> 5) == 6  ? 2
-               : (lead >> 4) == 14 ? 3
-               : (lead >> 3) == 30 ? 4
-                                   : 0;
-  if (length == 0 || i + length > text.size()) {
-    ++i;
-    return 0xFFFD;
+// The code point starting at `i` of a UTF-16 text; advances `i` past it.
+char32_t nextCodePoint(std::u16string_view text, std::size_t& i) {
+  const char32_t unit = text[i++];
+  if (unit >= 0xD800 && unit <= 0xDBFF && i < text.size() && text[i] >= 0xDC00 &&
+      text[i] <= 0xDFFF) {
+    return 0x10000 + ((unit - 0xD800) << 10) + (text[i++] - 0xDC00);
   }
-  char32_t value = length == 1 ? lead : lead & (0x7F >> length);
-  for (int k = 1; k < length; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) {
-      ++i;
-      return 0xFFFD;
-    }
-    value = (value << 6) | (byte(i + k) & 0x3F);
-  }
-  i += static_cast<std::size_t>(length);
-  return value;
+  return unit;
 }
 
 bool isWide(char32_t c) {
@@ -78,22 +66,24 @@ std::string formatDuration(double seconds) {
 }  // namespace
 
 int displayWidth(std::string_view utf8) {
+  const std::u16string wide = utf8ToUtf16(utf8);
   int width = 0;
-  for (std::size_t i = 0; i < utf8.size();) width += charWidth(nextCodePoint(utf8, i));
+  for (std::size_t i = 0; i < wide.size();) width += charWidth(nextCodePoint(wide, i));
   return width;
 }
 
 std::string cutToWidth(std::string_view utf8, int columns) {
+  const std::u16string wide = utf8ToUtf16(utf8);
   int width = 0;
   std::size_t i = 0;
-  while (i < utf8.size()) {
+  while (i < wide.size()) {
     std::size_t next = i;
-    const int w = charWidth(nextCodePoint(utf8, next));
+    const int w = charWidth(nextCodePoint(wide, next));
     if (width + w > columns) break;
     width += w;
     i = next;
   }
-  return std::string(utf8.substr(0, i));
+  return utf16ToUtf8(std::u16string_view(wide).substr(0, i));
 }
 
 std::string formatProgress(const ProgressFigures& f, std::string_view titleUtf8, int columns) {

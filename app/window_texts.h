@@ -28,11 +28,11 @@ inline constexpr int kMinSignaturePixelSize = 6;
 inline constexpr Geometry kBookListGeometry{8, 72, 488, 232};
 inline constexpr int kStatusBarHeight = 20;
 
-struct ColumnSpec {
+struct ColumnLayout {
   std::string_view heading;
   int width;
 };
-inline constexpr std::array<ColumnSpec, 6> kBookListColumns{{
+inline constexpr std::array<ColumnLayout, 6> kBookListColumns{{
     {"序号", 40},
     {"标题", 200},
     {"页数", 40},

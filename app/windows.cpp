@@ -103,7 +103,7 @@ MainWindow::MainWindow(MainWindowHandlers handlers, QWidget* parent)
   place(list, kBookList, kBookListGeometry);
   list->setColumnCount(static_cast<int>(kBookListColumns.size()));
   QStringList headings;
-  for (const ColumnSpec& column : kBookListColumns) headings << qs(column.heading);
+  for (const ColumnLayout& column : kBookListColumns) headings << qs(column.heading);
   list->setHeaderLabels(headings);
   // Before any section is sized: turned off later, Qt keeps the stretched
   // length and moves the last column right by the hidden column's minimum

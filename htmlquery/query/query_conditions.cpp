@@ -75,23 +75,23 @@ int positionOf(std::string_view text) {
 
 // A hand-written ConditionSpec in the typed form. Positions outside the
 // tables stay "none" (and an unknown operator compares as false).
-Condition fromSpec(const ConditionSpec& spec) {
+Condition typedCondition(const ConditionSpec& written) {
   Condition condition;
-  const int keyword = positionOf(spec.keyword);
+  const int keyword = positionOf(written.keyword);
   if (keyword >= kAnd && keyword <= kMin) condition.keyword = static_cast<Keyword>(keyword);
-  condition.hasIndex = !spec.index.empty();
-  condition.indexText = spec.index;
-  condition.positions = parsePositions(spec.index);
-  condition.name = spec.name;
-  condition.compares = !spec.op.empty();
-  const int op = positionOf(spec.op);
+  condition.hasIndex = !written.index.empty();
+  condition.indexText = written.index;
+  condition.positions = parsePositions(written.index);
+  condition.name = written.name;
+  condition.compares = !written.op.empty();
+  const int op = positionOf(written.op);
   if (op >= kNotEqual && op <= kEqual) condition.op = static_cast<Operator>(op);
-  condition.value = spec.value;
-  condition.wanted = replaceAllText(spec.value, kLineBreakMarker, kLineBreak, true);
-  condition.filterText = spec.filters;
-  condition.hasFilters = !spec.filters.empty();
-  condition.filters = parseFilters(spec.filters);
-  condition.malformed = spec.malformed;
+  condition.value = written.value;
+  condition.wanted = replaceAllText(written.value, kLineBreakMarker, kLineBreak, true);
+  condition.filterText = written.filters;
+  condition.hasFilters = !written.filters.empty();
+  condition.filters = parseFilters(written.filters);
+  condition.malformed = written.malformed;
   return condition;
 }
 
@@ -100,7 +100,7 @@ Condition fromSpec(const ConditionSpec& spec) {
 std::vector<bool> HtmlQuery::FilterByCondition(const std::vector<HtmlDocument>& candidates,
                                                const std::vector<bool>& previousFlags,
                                                const ConditionSpec& condition) {
-  return filterByCondition(candidates, previousFlags, fromSpec(condition));
+  return filterByCondition(candidates, previousFlags, typedCondition(condition));
 }
 
 namespace {

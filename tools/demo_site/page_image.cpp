@@ -131,11 +131,11 @@ void drawFittedText(QPainter& painter, const QString& text, QRect box, int pixel
 
 }  // namespace
 
-std::string drawPageImage(const PageImageSpec& spec) {
-  const int w = std::max(spec.width, 8);
-  const int h = std::max(spec.height, 8);
-  Pcg random(static_cast<std::uint64_t>(spec.seed) * 100003u +
-             static_cast<std::uint64_t>(spec.page));
+std::string drawPageImage(const PageImageRequest& request) {
+  const int w = std::max(request.width, 8);
+  const int h = std::max(request.height, 8);
+  Pcg random(static_cast<std::uint64_t>(request.seed) * 100003u +
+             static_cast<std::uint64_t>(request.page));
   QImage image(w, h, QImage::Format_RGB32);
 
   // Paper with a faint grain.
@@ -173,7 +173,7 @@ std::string drawPageImage(const PageImageSpec& spec) {
   }
 
   // The page number without a font, top right, so every page differs visibly.
-  drawBlockNumber(painter, spec.page, QRect(w - margin - w / 4, h / 50, w / 4, h / 20));
+  drawBlockNumber(painter, request.page, QRect(w - margin - w / 4, h / 50, w / 4, h / 20));
 
   painter.end();
 
@@ -185,9 +185,10 @@ std::string drawPageImage(const PageImageSpec& spec) {
     std::lock_guard lock(textMutex);
     QPainter text(&image);
     text.setPen(Qt::black);
-    drawFittedText(text, QString::fromUtf8(spec.title.data(), static_cast<int>(spec.title.size())),
+    drawFittedText(text,
+                   QString::fromUtf8(request.title.data(), static_cast<int>(request.title.size())),
                    QRect(margin, h / 50 + h / 20, w - 2 * margin, h / 14), h / 25);
-    drawFittedText(text, QStringLiteral("第 %1 页").arg(spec.page),
+    drawFittedText(text, QStringLiteral("第 %1 页").arg(request.page),
                    QRect(margin, h - h / 10, w - 2 * margin, h / 20), h / 40);
     text.end();
   }

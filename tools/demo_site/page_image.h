@@ -7,7 +7,7 @@
 
 namespace varnel::demo {
 
-struct PageImageSpec {
+struct PageImageRequest {
   int width = 1240;
   int height = 1754;
   std::string title;       // UTF-8, printed at the top
@@ -15,11 +15,11 @@ struct PageImageSpec {
   std::uint32_t seed = 0;  // varies the layout from book to book
 };
 
-// The same spec gives the same bytes within a process. Titles and "第 n 页" are
+// The same request gives the same bytes within a process. Titles and "第 n 页" are
 // drawn only while a QGuiApplication exists (Qt's fonts need one); the block
 // digits, the text-like lines and the figure are drawn without fonts, so the
 // page is a complete JPEG either way. At the default size a page is about
 // 100 KB at quality 80.
-std::string drawPageImage(const PageImageSpec& spec);
+std::string drawPageImage(const PageImageRequest& request);
 
 }  // namespace varnel::demo
