@@ -1,8 +1,5 @@
 #include "app/book_download.h"
 
-#include <fcntl.h>   // open
-#include <unistd.h>  // write, fdatasync, close
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -18,9 +15,9 @@
 #include "app/settings.h"
 #include "app/site_fetch.h"
 #include "app/user_action.h"
+#include "os/files.h"
 #include "pool/worker_pool.h"
 #include "regex/regex_object.h"
-#include "text/file_names.h"
 #include "web/resolve_url.h"
 
 namespace varnel {
@@ -29,47 +26,10 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-constexpr std::string_view kPartialPageSuffix = ".jpg.part";
-
 std::mutex listenerMutex;
 DownloadStartListener* startListener() {
   static auto* listener = new DownloadStartListener;  // never freed: see process_state.h
   return listener;
-}
-
-bool writeAll(int fd, const Bytes& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-// Writes `bytes` beside `path` first, flushes them to the disk and renames the
-// file into place, so neither a reader nor a crash ever sees half a page and a
-// failure leaves the old file alone.
-bool writeFileReplacing(const std::string& path, const Bytes& bytes) {
-  const std::string partial = concatTexts(path, kPartialFileSuffix);
-  const int fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  // The data must be on the disk before the rename makes it the page;
-  // fdatasync skips the metadata a crash would not lose the page for.
-  const bool written = writeAll(fd, bytes) && ::fdatasync(fd) == 0;
-  const bool closed = ::close(fd) == 0;
-  std::error_code error;
-  if (!written || !closed) {
-    fs::remove(partial, error);
-    return false;
-  }
-  fs::rename(partial, path, error);
-  if (error) {
-    fs::remove(partial, error);
-    return false;
-  }
-  return true;
 }
 
 struct SelectedBook {
@@ -220,12 +180,12 @@ Text pageUrlOf(std::string_view jobText) {
 }
 
 void removePartialPages(const std::string& folder) {
+  removeStaleTemporaryFiles(folder);
+  // Earlier versions wrote a page through "N.jpg.part" beside it.
+  const Text legacySuffix = concatTexts(kPageFileExtension, kTemporarySuffix);
   std::error_code error;
   for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-    const std::string name = it->path().filename().string();
-    if (name.size() > kPartialPageSuffix.size() &&
-        name.compare(name.size() - kPartialPageSuffix.size(), kPartialPageSuffix.size(),
-                     kPartialPageSuffix) == 0) {
+    if (it->path().filename().string().ends_with(legacySuffix)) {
       std::error_code ignored;
       fs::remove(it->path(), ignored);
     }
@@ -245,7 +205,7 @@ void runPageJob(std::intptr_t job, std::intptr_t pageNumber) {
       if (!fetch.image.empty()) {
         const std::string file =
             concatTexts(page->bookFolder, "/", std::to_string(pageNumber), kPageFileExtension);
-        written = writeFileReplacing(file, fetch.image);
+        written = replaceFileAtomically(file, asView(fetch.image)) == FileError::none;
         if (written && page->tally)
           page->tally->bytes += static_cast<std::int64_t>(fetch.image.size());
       }

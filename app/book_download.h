@@ -86,7 +86,8 @@ BookDownloadOutcome runBookDownload(Controls& controls);
 // no file and replaces nothing; it is counted in the tally either way.
 void runPageJob(std::intptr_t job, std::intptr_t pageNumber);
 
-// Removes the "N.jpg.part" files an interrupted run left in `folder`.
+// Removes the temporary page files that runs which ended without finishing
+// them (a crash, a kill, an earlier version's "N.jpg.part") left in `folder`.
 void removePartialPages(const std::string& folder);
 
 // The page count of a row: its leading decimal digits after leading blanks

@@ -7,7 +7,7 @@
 #include "app/catalogue_site.h"
 #include "app/process_state.h"
 #include "app/settings.h"
-#include "text/file_names.h"
+#include "os/file_names.h"
 
 namespace varnel {
 namespace {

@@ -47,8 +47,6 @@ inline constexpr int kMaxPageCount = 100000;
 // Group 1 is the base path of the page images (the name is written with two h).
 inline constexpr std::string_view kBasePathPattern = "window.basepathh = \"(.*?)\";";
 inline constexpr std::string_view kPageFileExtension = ".jpg";
-// Written beside a page while it arrives; renamed to the page file when complete.
-inline constexpr std::string_view kPartialFileSuffix = ".part";
 // Between title and page address in a JobText.
 inline constexpr std::string_view kJobTextSeparator = "!<>!";
 // Between edition, subject and title in a book folder's name.

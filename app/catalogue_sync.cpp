@@ -10,7 +10,7 @@
 #include "htmlquery/html_query.h"
 #include "json/json_value.h"
 #include "pool/worker_pool.h"
-#include "text/background_thread.h"
+#include "os/threads.h"
 #include "web/resolve_url.h"
 
 namespace varnel {

@@ -1,11 +1,5 @@
 #include "app/command_line.h"
 
-#include <fcntl.h>  // O_WRONLY
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <charconv>
 #include <chrono>
@@ -25,9 +19,8 @@
 #include "app/routines.h"
 #include "app/settings.h"
 #include "app/site_fetch.h"
+#include "os/process.h"
 #include "pool/worker_pool.h"
-
-extern char** environ;
 
 namespace varnel {
 namespace {
@@ -35,21 +28,9 @@ namespace {
 // --- interrupts --------------------------------------------------------------------
 // Ctrl-C during a download stops handing out pages and lets the pages in
 // flight end; anywhere else, or a second time, the process leaves at once.
-std::atomic<bool> downloading{false};
-std::atomic<bool> interrupted{false};
+void onFirstInterrupt() { requestDownloadCancel(); }
 
-extern "C" void onInterrupt(int) {
-  if (interrupted.exchange(true) || !downloading.load()) ::_exit(kExitInterrupted);
-  requestDownloadCancel();
-}
-
-void installInterruptHandlers() {
-  struct sigaction action {};
-  action.sa_handler = onInterrupt;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-}
+void installInterruptHandlers() { installInterruptHandler(kExitInterrupted, {}, onFirstInterrupt); }
 
 // --- output --------------------------------------------------------------------------
 std::string utf8(const Text& text) { return textToUtf8(text); }
@@ -58,19 +39,8 @@ void printLine(std::FILE* stream, std::string_view line) {
   std::fprintf(stream, "%.*s\n", static_cast<int>(line.size()), line.data());
 }
 
-// The desktop's file manager, without Qt: xdg-open, reaped in the background.
-void openWithDesktop(const std::string& folder) {
-  const char* argv[] = {"xdg-open", folder.c_str(), nullptr};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-  pid_t child = 0;
-  const int failed =
-      posix_spawnp(&child, "xdg-open", &actions, nullptr, const_cast<char* const*>(argv), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (failed == 0) std::thread([child] { ::waitpid(child, nullptr, 0); }).detach();
-}
+// The desktop's file manager, without Qt.
+void openWithDesktop(const std::string& folder) { startDetachedProgram({"xdg-open", folder}); }
 
 // --- choosing by name ---------------------------------------------------------------
 int findItem(HeadlessControls& controls, std::string_view combo, const std::string& nameUtf8) {
@@ -228,15 +198,16 @@ int downloadBooks(const CommandLine& cl, const CliEnvironment& env, HeadlessCont
   int status = kExitOk;
   ProgressReporter progress(env);
   for (int row : chosen) {
-    if (interrupted) break;
+    if (interruptRequested()) break;
     controls.selectRow(kBookList, row);
-    downloading = true;
+    setInterruptCatching(true);
     const BookDownloadOutcome outcome = runBookDownload(controls);
-    downloading = false;
+    setInterruptCatching(false);
     progress.bookEnded(summaryOf(outcome));
     if (!outcome.folder.empty()) printLine(env.out, outcome.folder);
     std::fflush(env.out);
-    if (outcome.result == DownloadResult::cancelled || interrupted) return kExitInterrupted;
+    if (outcome.result == DownloadResult::cancelled || interruptRequested())
+      return kExitInterrupted;
     if (outcome.result != DownloadResult::complete) {
       status = kExitFailed;
       continue;

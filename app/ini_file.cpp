@@ -1,16 +1,10 @@
 #include "app/ini_file.h"
 
-#include <fcntl.h>     // open
-#include <stdlib.h>    // mkostemp
-#include <sys/stat.h>  // fchmod, fstat
-#include <unistd.h>    // fsync, read, write
-
-#include <cerrno>
-
 #include <filesystem>
 #include <optional>
 #include <system_error>
 
+#include "os/files.h"
 #include "text/text.h"
 
 namespace varnel {
@@ -56,31 +50,6 @@ std::string_view readValue(std::string_view raw) {
 }
 
 bool hasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
-
-enum class FileState { Absent, Read, Unreadable };
-
-FileState readFile(const std::string& path, std::string& out) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT ? FileState::Absent : FileState::Unreadable;
-  struct stat info {};
-  FileState state = FileState::Unreadable;
-  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-    out.clear();
-    char buffer[16384];
-    for (;;) {
-      ssize_t n = ::read(fd, buffer, sizeof buffer);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) break;
-      if (n == 0) {
-        state = FileState::Read;
-        break;
-      }
-      out.append(buffer, static_cast<std::size_t>(n));
-    }
-  }
-  ::close(fd);
-  return state;
-}
 
 // Looks for one key, fed one line at a time: shared by the document and by the
 // readers, which scan the file's text without building a document.
@@ -131,43 +100,6 @@ std::string asUtf8(std::string bytes) {
     rest.remove_prefix(nl + 1);
   }
   return out;
-}
-
-// Writes `bytes` into a new file beside `target` and renames it over `target`.
-// The temporary name is unpredictable and created exclusively (mkstemp), so a
-// link planted in the directory is never followed; the data reaches the disk
-// before the rename, so a crash leaves the old file or the new one, never a
-// torn one. The file keeps the old file's permission bits, else 0644.
-bool replaceFile(const fs::path& target, std::string_view bytes, std::optional<mode_t> mode) {
-  std::string pattern = target.string() + ".XXXXXX";
-  int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-  if (fd < 0) return false;
-  bool ok = ::fchmod(fd, mode.value_or(0644)) == 0;
-  std::size_t written = 0;
-  while (ok && written < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = false;
-      break;
-    }
-    written += static_cast<std::size_t>(n);
-  }
-  if (ok) ok = ::fsync(fd) == 0;
-  if (::close(fd) != 0) ok = false;
-  if (ok) ok = ::rename(pattern.c_str(), target.c_str()) == 0;
-  if (!ok) {
-    ::unlink(pattern.c_str());
-    return false;
-  }
-  // Make the rename itself durable; a failure here loses nothing already written.
-  fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
-  int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd >= 0) {
-    ::fsync(dirFd);
-    ::close(dirFd);
-  }
-  return true;
 }
 
 }  // namespace
@@ -267,7 +199,7 @@ std::string IniDocument::serialize() const {
 std::optional<std::string> readIniValue(const std::string& path, std::string_view section,
                                         std::string_view key) {
   std::string bytes;
-  if (readFile(path, bytes) != FileState::Read) return std::nullopt;
+  if (readRegularFile(path, bytes) != ReadState::read) return std::nullopt;
   std::string text = asUtf8(std::move(bytes));
   std::string_view rest(text);
   if (rest.substr(0, kBom.size()) == kBom) rest.remove_prefix(kBom.size());
@@ -300,16 +232,17 @@ bool writeIniString(const std::string& path, std::string_view section, std::stri
   }
 
   std::string bytes;
-  FileState state = readFile(target.string(), bytes);
-  if (state == FileState::Unreadable) return false;  // never overwrite what we cannot read
+  const ReadState state = readRegularFile(target.string(), bytes);
+  if (state == ReadState::unreadable) return false;  // never overwrite what we cannot read
   IniDocument doc = IniDocument::parse(asUtf8(std::move(bytes)));
   if (!doc.setValue(section, key, value)) return false;
 
-  std::optional<mode_t> mode;
-  struct stat info {};
-  if (state == FileState::Read && ::stat(target.c_str(), &info) == 0) mode = info.st_mode & 07777;
+  // The file keeps its permission bits; a new one gets 0644.
+  std::optional<unsigned> mode;
+  if (state == ReadState::read) mode = filePermissions(target.string());
   if (target.has_parent_path()) fs::create_directories(target.parent_path(), ec);
-  return replaceFile(target, doc.serialize(), mode);
+  return replaceFileAtomically(target.string(), doc.serialize(), mode.value_or(0644)) ==
+         FileError::none;
 }
 
 }  // namespace varnel

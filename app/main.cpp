@@ -3,8 +3,6 @@
 #include <QDir>
 #include <QStandardPaths>
 
-#include <unistd.h>  // access, isatty
-
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -20,6 +18,9 @@
 #include "app/settings.h"
 #include "app/window_routines.h"
 #include "app/windows.h"
+#include "os/files.h"
+#include "os/process.h"
+#include "os/terminal.h"
 
 namespace {
 
@@ -59,7 +60,7 @@ void startUpMessageHandler(QtMsgType type, const QMessageLogContext& context,
 
 void configureSettingsLocation() {
   std::string programDir = varnel::programDirectory();
-  bool writable = ::access(programDir.c_str(), W_OK) == 0;
+  bool writable = varnel::isWritableDirectory(programDir);
   std::string configDir =
       QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation).toStdString();
   std::string downloadDir =
@@ -88,8 +89,8 @@ int main(int argc, char** argv) {
     configureSettingsLocation();
     leaveProcess(runCommandLine(commandLine, {.out = stdout,
                                               .err = stderr,
-                                              .errIsTerminal = ::isatty(STDERR_FILENO) == 1,
-                                              .columns = terminalColumns(STDERR_FILENO)}));
+                                              .errIsTerminal = isTerminal(StandardStream::error),
+                                              .columns = terminalColumns(StandardStream::error)}));
   }
 
   if (!displayLooksAvailable(args)) {

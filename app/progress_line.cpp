@@ -1,8 +1,5 @@
 #include "app/progress_line.h"
 
-#include <sys/ioctl.h>  // TIOCGWINSZ
-#include <unistd.h>
-
 #include <cstdlib>
 #include <string>
 
@@ -13,8 +10,8 @@ namespace {
 
 constexpr auto kTerminalInterval = std::chrono::milliseconds(100);
 constexpr auto kLogInterval = std::chrono::seconds(5);
-constexpr int kDefaultColumns = 80;
 constexpr std::string_view kClearToEnd = "\x1b[K";
+constexpr int kDefaultColumns = 80;  // a width nobody told us
 
 // The code point starting at `i` of a UTF-16 text; advances `i` past it.
 char32_t nextCodePoint(std::u16string_view text, std::size_t& i) {
@@ -138,16 +135,6 @@ void ProgressLine::bookEnded(std::string_view summaryUtf8) {
   std::fprintf(out_, "%.*s\n", static_cast<int>(summaryUtf8.size()), summaryUtf8.data());
   std::fflush(out_);
   drawn_ = false;
-}
-
-int terminalColumns(int fd) {
-  winsize size{};
-  if (::ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
-  if (const char* columns = std::getenv("COLUMNS")) {
-    const int value = std::atoi(columns);
-    if (value > 0) return value;
-  }
-  return kDefaultColumns;
 }
 
 }  // namespace varnel

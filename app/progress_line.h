@@ -53,7 +53,4 @@ class ProgressLine {
   Clock::time_point lastDraw_{};
 };
 
-// The terminal's width for `fd`, else $COLUMNS, else 80.
-int terminalColumns(int fd);
-
 }  // namespace varnel

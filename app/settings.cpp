@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "app/ini_file.h"
+#include "os/process.h"  // programDirectory
 
 namespace varnel {
 namespace {

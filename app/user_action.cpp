@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "app/process_state.h"
-#include "text/background_thread.h"
+#include "os/threads.h"
 
 namespace varnel {
 

@@ -1,23 +1,19 @@
 #include "pdf/book_pdf.h"
 
-#include <fcntl.h>   // open
-#include <unistd.h>  // fsync, getpid, unlink
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <optional>
-#include <random>
 #include <set>
 #include <string_view>
 #include <system_error>
 #include <utility>
 #include <vector>
 
-#include "text/file_names.h"
+#include "os/file_names.h"
+#include "os/files.h"
 #include "pdf/jpeg_info.h"
 #include "pdf/pdf_file_writer.h"
 
@@ -165,65 +161,6 @@ bool readWholeFile(const fs::path& path, std::string& buffer) {
   return !std::ferror(file.get());
 }
 
-// The PDF's own file while it is written: created beside the result under a
-// name nobody else uses, renamed onto the result when complete, removed
-// otherwise.
-class TemporaryOutput {
- public:
-  explicit TemporaryOutput(const fs::path& finalPath) : finalPath_(finalPath) {
-    fs::path directory = finalPath.parent_path();
-    if (directory.empty()) directory = ".";
-    std::random_device seed;
-    for (int attempt = 0; attempt < 16 && !file_; ++attempt) {
-      char name[64];
-      std::snprintf(name, sizeof name, ".varnel-pdf-%ld-%08x.part", static_cast<long>(::getpid()),
-                    static_cast<unsigned>(seed()));
-      fs::path candidate = directory / name;
-      // O_EXCL: never reuse or follow whatever already has the name.
-      int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-      if (fd < 0) {
-        if (errno == EEXIST) continue;
-        break;
-      }
-      file_ = ::fdopen(fd, "wb");
-      if (!file_) {
-        ::close(fd);
-        ::unlink(candidate.c_str());
-        break;
-      }
-      path_ = candidate;
-    }
-  }
-  TemporaryOutput(const TemporaryOutput&) = delete;
-  TemporaryOutput& operator=(const TemporaryOutput&) = delete;
-  ~TemporaryOutput() {
-    if (file_) std::fclose(file_);
-    if (!path_.empty()) ::unlink(path_.c_str());
-  }
-
-  std::FILE* file() const { return file_; }
-  const fs::path& path() const { return path_; }
-
-  // Flushed to the disk before the rename, so a crash leaves the old PDF or
-  // the new one, never a half-written file under the final name.
-  bool commit() {
-    std::FILE* file = std::exchange(file_, nullptr);
-    bool ok = std::fflush(file) == 0 && ::fsync(::fileno(file)) == 0;
-    ok = std::fclose(file) == 0 && ok;
-    if (!ok) return false;
-    std::error_code error;
-    fs::rename(path_, finalPath_, error);
-    if (error) return false;
-    path_.clear();
-    return true;
-  }
-
- private:
-  fs::path finalPath_;
-  fs::path path_;
-  std::FILE* file_ = nullptr;
-};
-
 // --- the document ------------------------------------------------------------
 // Objects 1..3 are known before the pages; each page adds its image, its page
 // object and, for a size not seen before, the content stream that draws the
@@ -353,12 +290,16 @@ BookPdfResult writeBookPdf(const BookPdfRequest& request) {
     const std::string outputPath =
         request.outputPath.empty() ? bookPdfPath(request.folder) : request.outputPath;
     if (outputPath.empty()) throw ExportError{kNoOutputText};
-    TemporaryOutput output{fs::path(outputPath)};
-    if (!output.file()) throw ExportError{kWriteFailedText};
+    // Written under a temporary name and renamed when complete, so a failed or
+    // cancelled export never leaves half a PDF under the final name.
+    const fs::path outputFolder = fs::path(outputPath).parent_path();
+    removeStaleTemporaryFiles(outputFolder.empty() ? "." : outputFolder.string());
+    ReplacingFile output(outputPath);
+    if (!output.stream()) throw ExportError{kWriteFailedText};
 
     // One pass, one page in memory: each page is read, checked and copied
     // into the file before the next is read.
-    BookDocument document(output.file());
+    BookDocument document(output.stream());
     std::string bytes;
     for (int n = 1; n <= scan.total; ++n) {
       if (cancelled(request)) throw Cancelled{};
@@ -369,7 +310,7 @@ BookPdfResult writeBookPdf(const BookPdfRequest& request) {
     }
     if (cancelled(request)) throw Cancelled{};
     if (!document.finish(request.title.empty() ? folder.filename().string() : request.title) ||
-        !output.commit()) {
+        output.commit() != FileError::none) {
       throw ExportError{kWriteFailedText};
     }
 

@@ -4,10 +4,11 @@
 #include <atomic>
 #include <utility>
 
+#include "os/threads.h"
 #include "pool/job_queue.h"
 #include "pool/message_pump.h"
 #include "pool/named_event.h"
-#include "pool/thread_launch.h"
+#include "pool/stack_size.h"
 
 namespace varnel {
 namespace {
@@ -48,6 +49,14 @@ bool waitEvent(EventObject& event, std::optional<int> timeoutMs, bool pump) {
 
 }  // namespace
 
+std::size_t detail::normaliseStackSize(std::size_t bytes) {
+  if (bytes == 0) return 0;
+  const std::size_t floorBytes = std::max(kMinStackBytes, minimumThreadStackBytes());
+  const std::size_t minimum =
+      (floorBytes + kStackSizeGranule - 1) / kStackSizeGranule * kStackSizeGranule;
+  return std::max(minimum, bytes / kStackSizeGranule * kStackSizeGranule);
+}
+
 struct WorkerPool::Shared {
   Shared()
       : jobDone(makeEvent(false)),
@@ -85,7 +94,7 @@ struct WorkerPool::Shared {
   const EventHandle started;      // auto-reset: a worker began / the last one left
   const EventHandle managerWake;  // auto-reset
   detail::JobQueue queue;
-  std::optional<detail::ThreadId> manager;  // touched only by start and stop
+  std::optional<ThreadId> manager;  // touched only by start and stop
 
   std::atomic<ThreadHook> onThreadStart{nullptr};
   std::atomic<ThreadHook> onThreadExit{nullptr};
@@ -183,8 +192,7 @@ void workerMain(const std::shared_ptr<Shared>& owner, bool extra) {
 }
 
 bool launchWorker(const std::shared_ptr<Shared>& owner, bool extra) {
-  return detail::launchThread(owner->stackSize.load(), false,
-                              [owner, extra] { workerMain(owner, extra); })
+  return launchThread(owner->stackSize.load(), false, [owner, extra] { workerMain(owner, extra); })
       .has_value();
 }
 
@@ -250,8 +258,7 @@ bool WorkerPool::start(int coreThreads, int maxThreads, int idleTimeoutMs, bool 
   s.queued = 0;
   s.running = true;
 
-  s.manager =
-      detail::launchThread(kManagerStackBytes, true, [owner = shared_] { managerMain(owner); });
+  s.manager = launchThread(kManagerStackBytes, true, [owner = shared_] { managerMain(owner); });
   if (!s.manager) {
     s.running = false;
     s.queue.close();
@@ -273,7 +280,7 @@ bool WorkerPool::start(int coreThreads, int maxThreads, int idleTimeoutMs, bool 
   if (s.liveThreads.load() == 0) {
     s.queue.close();
     s.managerWake->set();  // it leaves: the state is not running
-    detail::joinThread(*s.manager);
+    joinThread(*s.manager);
     s.manager.reset();
     s.running = false;
     closeRunEvents(s);
@@ -315,7 +322,7 @@ bool WorkerPool::stopPool(int mode, std::optional<bool> pumpMessages, bool vetoe
   s.managerWake->set();
   if (s.gateEnabled.load()) s.gate->set();  // paused workers must run to their exit
   if (s.manager) {
-    detail::joinThread(*s.manager);
+    joinThread(*s.manager);
     s.manager.reset();
   }
 

@@ -1,150 +1,15 @@
 #include "text/text.h"
 
-#include <iconv.h>   // iconv_open, iconv
-#include <unistd.h>  // readlink
-
 #include <algorithm>
-#include <array>
-#include <bit>
-#include <cerrno>
-#include <cstring>
+#include <cstring>  // memcmp, memcpy
+
+#include "text/codepage.h"
 
 namespace varnel {
 namespace {
 
-enum class Encoding { Gbk, Utf8, Utf16 };
-
-const char* iconvName(Encoding e) {
-  switch (e) {
-    case Encoding::Gbk:
-      return "CP936";
-    case Encoding::Utf8:
-      return "UTF-8";
-    case Encoding::Utf16:
-      return std::endian::native == std::endian::little ? "UTF-16LE" : "UTF-16BE";
-  }
-  return "UTF-8";
-}
-
-// Length of a well-formed UTF-8 sequence at s[0..n), or 0 when it is not one.
-std::size_t utf8SequenceLength(const unsigned char* s, std::size_t n) {
-  if (n == 0) return 0;
-  unsigned char c = s[0];
-  if (c < 0x80) return 1;
-  std::size_t len;
-  unsigned char lo = 0x80, hi = 0xBF;
-  if (c >= 0xC2 && c <= 0xDF) {
-    len = 2;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    len = 3;
-    if (c == 0xE0) lo = 0xA0;
-    if (c == 0xED) hi = 0x9F;  // no surrogates
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    len = 4;
-    if (c == 0xF0) lo = 0x90;
-    if (c == 0xF4) hi = 0x8F;
-  } else {
-    return 0;
-  }
-  if (n < len) return 0;
-  if (s[1] < lo || s[1] > hi) return 0;
-  for (std::size_t i = 2; i < len; ++i)
-    if (s[i] < 0x80 || s[i] > 0xBF) return 0;
-  return len;
-}
-
-// How many input bytes one bad character at s occupies, in the source encoding.
-std::size_t badCharLength(Encoding from, const unsigned char* s, std::size_t n) {
-  switch (from) {
-    case Encoding::Utf8: {
-      std::size_t len = utf8SequenceLength(s, n);
-      return len ? len : 1;  // valid but unmappable: skip it whole
-    }
-    case Encoding::Gbk:
-      if (n >= 2 && isLeadByte(s[0]) && s[1] >= 0x40 && s[1] <= 0xFE && s[1] != 0x7F) return 2;
-      return 1;
-    case Encoding::Utf16: {
-      if (n < 2) return n;
-      char16_t u;
-      std::memcpy(&u, s, 2);
-      if (u >= 0xD800 && u <= 0xDBFF && n >= 4) {
-        char16_t v;
-        std::memcpy(&v, s + 2, 2);
-        if (v >= 0xDC00 && v <= 0xDFFF) return 4;
-      }
-      return 2;
-    }
-  }
-  return 1;
-}
-
-std::string_view replacementFor(Encoding to) {
-  static constexpr char16_t kWideQuestion[] = u"?";
-  if (to == Encoding::Utf16)
-    return {reinterpret_cast<const char*>(kWideQuestion), sizeof(char16_t)};
-  return "?";
-}
-
-// One iconv handle per direction and thread: handles are not thread-safe and
-// opening one costs more than a short conversion.
-class Converters {
- public:
-  ~Converters() {
-    for (auto& row : handles_)
-      for (auto h : row)
-        if (h != invalid()) iconv_close(h);
-  }
-  iconv_t get(Encoding from, Encoding to) {
-    iconv_t& h = handles_[static_cast<int>(from)][static_cast<int>(to)];
-    if (h == invalid()) h = iconv_open(iconvName(to), iconvName(from));
-    if (h != invalid()) iconv(h, nullptr, nullptr, nullptr, nullptr);  // reset shift state
-    return h;
-  }
-
- private:
-  static iconv_t invalid() { return reinterpret_cast<iconv_t>(-1); }
-  std::array<std::array<iconv_t, 3>, 3> handles_{{{invalid(), invalid(), invalid()},
-                                                  {invalid(), invalid(), invalid()},
-                                                  {invalid(), invalid(), invalid()}}};
-};
-
-std::string convert(std::string_view input, Encoding from, Encoding to) {
-  std::string out;
-  if (input.empty()) return out;
-  thread_local Converters converters;
-  iconv_t h = converters.get(from, to);
-  if (h == reinterpret_cast<iconv_t>(-1)) return out;
-
-  const std::string_view replacement = replacementFor(to);
-  out.resize(input.size() * 2 + 16);
-  char* in = const_cast<char*>(input.data());
-  std::size_t inLeft = input.size();
-  std::size_t used = 0;
-  while (inLeft > 0) {
-    char* outPtr = out.data() + used;
-    std::size_t outLeft = out.size() - used;
-    std::size_t rc = iconv(h, &in, &inLeft, &outPtr, &outLeft);
-    used = out.size() - outLeft;
-    if (rc != static_cast<std::size_t>(-1)) break;
-    if (errno == E2BIG) {
-      out.resize(out.size() * 2);
-      continue;
-    }
-    // EILSEQ (invalid or unmappable) or EINVAL (truncated at the end): one '?'.
-    std::size_t skip = errno == EINVAL
-                           ? inLeft
-                           : badCharLength(from, reinterpret_cast<unsigned char*>(in), inLeft);
-    skip = std::max<std::size_t>(1, std::min(skip, inLeft));
-    if (out.size() - used < replacement.size()) out.resize(out.size() * 2);
-    std::memcpy(out.data() + used, replacement.data(), replacement.size());
-    used += replacement.size();
-    in += skip;
-    inLeft -= skip;
-    iconv(h, nullptr, nullptr, nullptr, nullptr);
-  }
-  out.resize(used);
-  return out;
-}
+using detail::convertEncoding;
+using detail::Encoding;
 
 std::u16string toU16(const std::string& bytes) {
   std::u16string wide(bytes.size() / 2, u'\0');
@@ -171,6 +36,33 @@ bool equalAt(std::string_view hay, std::size_t pos, std::string_view needle, boo
 }
 
 }  // namespace
+
+// Length of a well-formed UTF-8 sequence at s[0..n), or 0 when it is not one.
+std::size_t detail::utf8SequenceLength(const unsigned char* s, std::size_t n) {
+  if (n == 0) return 0;
+  unsigned char c = s[0];
+  if (c < 0x80) return 1;
+  std::size_t len;
+  unsigned char lo = 0x80, hi = 0xBF;
+  if (c >= 0xC2 && c <= 0xDF) {
+    len = 2;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    len = 3;
+    if (c == 0xE0) lo = 0xA0;
+    if (c == 0xED) hi = 0x9F;  // no surrogates
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    len = 4;
+    if (c == 0xF0) lo = 0x90;
+    if (c == 0xF4) hi = 0x8F;
+  } else {
+    return 0;
+  }
+  if (n < len) return 0;
+  if (s[1] < lo || s[1] > hi) return 0;
+  for (std::size_t i = 2; i < len; ++i)
+    if (s[i] < 0x80 || s[i] > 0xBF) return 0;
+  return len;
+}
 
 Text replaceAllText(std::string_view text, std::string_view needle, std::string_view replacement,
                     bool ignoreAsciiCase) {
@@ -250,36 +142,36 @@ Bytes concatBuffers(const Bytes& a, const Bytes& b) {
 Text utf8BytesToText(std::string_view utf8) {
   utf8 = upToZero(utf8);
   if (utf8.starts_with("\xEF\xBB\xBF")) utf8.remove_prefix(3);  // a BOM is not page text
-  return convert(utf8, Encoding::Utf8, Encoding::Gbk);
+  return convertEncoding(utf8, Encoding::Utf8, Encoding::Gbk);
 }
 
 Text utf8BytesToText(const Bytes& utf8) { return utf8BytesToText(asView(utf8)); }
 
 std::string textToUtf8(std::string_view text) {
-  return convert(text, Encoding::Gbk, Encoding::Utf8);
+  return convertEncoding(text, Encoding::Gbk, Encoding::Utf8);
 }
 
 std::u16string ansiToWide(std::string_view text) {
-  return toU16(convert(text, Encoding::Gbk, Encoding::Utf16));
+  return toU16(convertEncoding(text, Encoding::Gbk, Encoding::Utf16));
 }
 
 Text wideToAnsi(std::u16string_view wide) {
-  return convert(fromU16(wide), Encoding::Utf16, Encoding::Gbk);
+  return convertEncoding(fromU16(wide), Encoding::Utf16, Encoding::Gbk);
 }
 
 std::u16string utf8ToUtf16(std::string_view utf8) {
-  return toU16(convert(utf8, Encoding::Utf8, Encoding::Utf16));
+  return toU16(convertEncoding(utf8, Encoding::Utf8, Encoding::Utf16));
 }
 
 std::string utf16ToUtf8(std::u16string_view wide) {
-  return convert(fromU16(wide), Encoding::Utf16, Encoding::Utf8);
+  return convertEncoding(fromU16(wide), Encoding::Utf16, Encoding::Utf8);
 }
 
 bool isValidUtf8(std::string_view bytes) {
   auto s = reinterpret_cast<const unsigned char*>(bytes.data());
   std::size_t i = 0;
   while (i < bytes.size()) {
-    std::size_t len = utf8SequenceLength(s + i, bytes.size() - i);
+    std::size_t len = detail::utf8SequenceLength(s + i, bytes.size() - i);
     if (len == 0) return false;
     i += len;
   }
@@ -347,17 +239,6 @@ Text trimSpaces(std::string_view text) {
     if (n == 0) end = pos;
   }
   return Text(text.substr(begin, end - begin));
-}
-
-std::string programDirectory() {
-  std::string path(4096, '\0');
-  ssize_t n = readlink("/proc/self/exe", path.data(), path.size());
-  if (n <= 0) return ".";
-  path.resize(static_cast<std::size_t>(n));
-  std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
 }
 
 }  // namespace varnel

@@ -91,7 +91,4 @@ std::vector<Text> splitNonEmpty(std::string_view text, std::string_view delimite
 // Tabs and line breaks stay.
 Text trimSpaces(std::string_view text);
 
-// Directory of the running executable, without a trailing slash.
-std::string programDirectory();
-
 }  // namespace varnel

@@ -24,6 +24,7 @@
 #include "app/settings.h"
 #include "app/tests/e2e_support.h"
 #include "json/json_value.h"
+#include "os/files.h"
 #include "pool/worker_pool.h"
 #include "tools/demo_site/demo_site.h"
 
@@ -229,10 +230,13 @@ TEST_F(DownloadFaults, ARefusedPageNeverReplacesAGoodOne) {
 TEST_F(DownloadFaults, AFailedWriteKeepsThePageThatWasThere) {
   const demo::DemoBook& b = book("小学专版", "英语", "英语第一册");
   const fs::path folder = folderOf("小学专版", "英语", b.title);
-  fs::create_directories(folder / "1.jpg.part" / "blocker");  // the temporary file cannot be made
+  fs::create_directories(folder);
   std::ofstream(folder / "1.jpg", std::ios::binary) << "the good old page";
+  const std::string failing = (folder / "1.jpg").string();
+  setFileWriteFault([&](const std::string& path) { return path == failing ? EIO : 0; });
 
   const BookDownloadOutcome outcome = download("小学专版", "英语", b.title);
+  setFileWriteFault({});
   EXPECT_EQ(outcome.result, DownloadResult::incomplete);
   EXPECT_EQ(outcome.failed, 1);
   EXPECT_EQ(readFile(folder / "1.jpg"), "the good old page");

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "pdf/book_pdf.h"
-#include "text/file_names.h"
+#include "os/file_names.h"
 
 namespace varnel {
 namespace {

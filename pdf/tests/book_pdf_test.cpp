@@ -25,7 +25,7 @@
 
 #include "pdf/jpeg_info.h"
 #include "pdf/tests/test_jpegs.h"
-#include "text/file_names.h"
+#include "os/file_names.h"
 
 namespace varnel {
 namespace {

@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "pool/tests/pool_test_support.h"
-#include "pool/thread_launch.h"
+#include "pool/stack_size.h"
 
 namespace varnel {
 namespace {

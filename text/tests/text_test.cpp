@@ -4,7 +4,6 @@
 #include <chrono>
 #include <thread>
 
-#include "text/background_thread.h"
 #include "text/text.h"
 
 namespace varnel {
@@ -201,25 +200,13 @@ TEST(TextSearch, AsciiCaseFoldingComparisons) {
   }
 }
 
-TEST(TextBasics, CompareConcatAndDirectory) {
+TEST(TextBasics, CompareAndConcat) {
   EXPECT_LT(compareTexts("a", "\xB0"), 0) << "bytes compare unsigned";
   EXPECT_EQ(compareTexts("", ""), 0);
   EXPECT_LT(compareTexts("ab", "abc"), 0);
   EXPECT_GT(compareTexts("b", "abc"), 0);
   EXPECT_EQ(concatTexts(Text("a"), "--", std::string_view("b")), "a--b");
   EXPECT_EQ(concatBuffers(Bytes{1, 2}, Bytes{3}), (Bytes{1, 2, 3}));
-  std::string dir = programDirectory();
-  ASSERT_FALSE(dir.empty());
-  EXPECT_NE(dir.back(), '/');
-  EXPECT_EQ(dir.front(), '/');
-}
-
-TEST(BackgroundThread, RunsRoutineDetached) {
-  std::atomic<bool> ran{false};
-  startBackgroundThread([&] { ran = true; });
-  for (int i = 0; i < 500 && !ran; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  EXPECT_TRUE(ran.load());
-  startBackgroundThread(nullptr);  // an empty routine is ignored, not a crash
 }
 
 TEST(TextConversion, ConcurrentConversionsAgree) {

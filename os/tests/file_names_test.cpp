@@ -1,4 +1,4 @@
-#include "text/file_names.h"
+#include "os/file_names.h"
 
 #include <gtest/gtest.h>
 
