@@ -44,7 +44,7 @@ std::string utcNow() {
   const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
   std::tm parts{};
   gmtime_r(&now, &parts);
-  char text[32];
+  char text[64];  // room for any int the format could meet
   std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", parts.tm_year + 1900,
                 parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
   return text;
