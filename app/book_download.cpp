@@ -9,6 +9,7 @@
 #include <system_error>
 #include <vector>
 
+#include "app/book_record.h"
 #include "app/catalogue_site.h"
 #include "app/page_fetch.h"
 #include "app/process_state.h"
@@ -32,19 +33,21 @@ DownloadStartListener* startListener() {
   return listener;
 }
 
+std::atomic<bool> refetchPages{false};
+
 struct SelectedBook {
   int row = -1;
-  Text title;
+  BookIdentity identity;
   int pageCount = 0;
-  Text url;
+  Text declaredCount;  // the row's page count as the site wrote it
 };
 
 SelectedBook readSelectedBook(Controls& controls) {
   SelectedBook book;
   book.row = controls.selectedRow(kBookList);
-  book.title = controls.cellText(kBookList, book.row, kTitleColumn);
-  book.pageCount = leadingNumber(controls.cellText(kBookList, book.row, kPageCountColumn));
-  book.url = controls.cellText(kBookList, book.row, kUrlColumn);
+  book.identity = bookOfRow(controls, book.row);
+  book.declaredCount = trimSpaces(controls.cellText(kBookList, book.row, kPageCountColumn));
+  book.pageCount = leadingNumber(book.declaredCount);
   return book;
 }
 
@@ -61,31 +64,40 @@ Text progressText(int done, int total) {
                      std::to_string(total));
 }
 
-// Hands every page to the pool, never more at a time than there are idle
-// workers. Returns how many pages were handed over.
+// Whether handing out pages must stop before the book's end: a cancel, a
+// stopped pool, a site that says the pages from some number on do not exist,
+// or a disk that can take no page.
+bool mustStopHandingOut(WorkerPool& pool, const DownloadTally& tally) {
+  return pool.state() != PoolState::running || downloadCancelRequested() ||
+         tally.absentFrom() > 0 || tally.lastingWriteError() != FileError::none;
+}
+
+// Hands `pages` to the pool in order, never more at a time than there are
+// idle workers. Returns how many were handed over.
 int submitPages(Controls& controls, WorkerPool& pool, const SelectedBook& book,
-                const Text& imageBase, const std::string& folder,
+                const std::vector<int>& pages, const Text& imageBase, const std::string& folder,
                 const std::shared_ptr<DownloadTally>& tally) {
   const bool verifyCertificates = !ignoreCertificateErrors();
+  const int total = static_cast<int>(pages.size());
   int submitted = 0;
-  while (submitted < book.pageCount && pool.state() == PoolState::running &&
-         !downloadCancelRequested()) {
+  while (submitted < total && !mustStopHandingOut(pool, *tally)) {
     // Idle workers less the jobs already queued for them: idleThreads alone
     // counts a job not yet picked up as room for one more, and the queue grows.
     int spare = 0;
     pool.spareThreads(spare);
-    const int batch = std::min(spare, book.pageCount - submitted);
+    const int batch = std::min(spare, total - submitted);
     for (int i = 0; i < batch; ++i) {
-      const int page = submitted + 1;
+      const int page = pages[static_cast<std::size_t>(submitted)];
       const Text pageUrl = concatTexts(imageBase, std::to_string(page), kPageFileExtension);
-      auto* job = new PageJob{concatTexts(book.title, kJobTextSeparator, pageUrl), folder, tally,
-                              verifyCertificates};
+      auto* job = new PageJob{concatTexts(book.identity.title, kJobTextSeparator, pageUrl), folder,
+                              tally, verifyCertificates};
       if (!pool.submit(runPageJob, reinterpret_cast<std::intptr_t>(job), page)) {
-        delete job;  // the pool stopped under us; the rest count as failed
+        delete job;  // the pool stopped under us; the rest are not requested
         return submitted;
       }
-      submitted = page;
-      controls.setPaneText(kStatusBar, kProgressPane, progressText(submitted, book.pageCount));
+      ++submitted;
+      controls.setPaneText(kStatusBar, kProgressPane,
+                           progressText(tally->alreadyThere + submitted, book.pageCount));
     }
     pool.waitJobDone(kJobDoneGuardMs);
   }
@@ -94,7 +106,8 @@ int submitPages(Controls& controls, WorkerPool& pool, const SelectedBook& book,
 
 // Until every handed-over page has ended, or the pool can no longer run them.
 void waitForPages(WorkerPool& pool, const DownloadTally& tally, int submitted) {
-  while (tally.finished() < submitted && !pool.isIdle() && pool.state() == PoolState::running) {
+  const int ended = tally.alreadyThere + submitted;
+  while (tally.finished() < ended && !pool.isIdle() && pool.state() == PoolState::running) {
     pool.waitJobDone(kEndWaitStepMs);
   }
 }
@@ -106,40 +119,92 @@ void notifyStart(const SelectedBook& book, const std::string& folder,
     std::lock_guard lock(listenerMutex);
     listener = *startListener();
   }
-  if (listener) listener({book.title, book.pageCount, folder, tally});
+  if (listener) listener({book.identity.title, book.pageCount, folder, tally});
 }
 
-// Hands out every page of the book and waits for them; the tally's end goes
-// into `outcome` (result complete, incomplete or cancelled).
+// The pages of 1..pageCount whose files on disk are whole images; none when
+// refetching.
+std::vector<int> wholePagesOnDisk(const std::string& folder, int pageCount) {
+  std::vector<int> pages;
+  if (refetchPages) return pages;
+  for (int page = 1; page <= pageCount; ++page) {
+    const std::string file = concatTexts(folder, "/", std::to_string(page), kPageFileExtension);
+    if (isCompleteImage(checkPageImageFile(file))) pages.push_back(page);
+  }
+  return pages;
+}
+
+std::vector<int> pagesNotIn(const std::vector<int>& present, int pageCount) {
+  std::vector<int> missing;
+  auto it = present.begin();
+  for (int page = 1; page <= pageCount; ++page) {
+    while (it != present.end() && *it < page) ++it;
+    if (it == present.end() || *it != page) missing.push_back(page);
+  }
+  return missing;
+}
+
+// The outcome's result and texts from how its pages ended.
+void judgeOutcome(const SelectedBook& book, const DownloadTally& tally, bool cancelled,
+                  BookDownloadOutcome& outcome) {
+  const int missing = static_cast<int>(outcome.missing.size());
+  if (missing == 0) {
+    outcome.result = DownloadResult::complete;
+    outcome.message = statusText(kDownloadDoneStatus);
+    return;
+  }
+  outcome.result = cancelled ? DownloadResult::cancelled : DownloadResult::incomplete;
+  if (cancelled) {
+    outcome.message = statusText(kDownloadCancelledStatus);
+  } else if (tally.lastingWriteError() != FileError::none) {
+    outcome.message = concatTexts(statusText(kDownloadIncompleteCausePrefix),
+                                  utf8BytesToText(fileErrorText(tally.lastingWriteError())));
+  } else if (tally.absentFrom() > 0) {
+    outcome.message = utf8BytesToText(
+        concatTexts(kSiteCountWrongPrefix, textToUtf8(book.declaredCount), kSiteCountWrongMiddle,
+                    std::to_string(tally.absentFrom()), kSiteCountWrongSuffix));
+  } else {
+    outcome.message = concatTexts(statusText(kDownloadIncompletePrefix), std::to_string(missing),
+                                  kProgressSeparator, std::to_string(book.pageCount));
+  }
+  outcome.detail = tally.firstFailure();
+}
+
+// Hands out every page the folder lacks and waits for them; the record is
+// written before the first page and after the last.
 void fetchPages(Controls& controls, const SelectedBook& book, const Text& imageBase,
-                BookDownloadOutcome& outcome) {
+                BookRecord record, BookDownloadOutcome& outcome) {
   removePartialPages(outcome.folder);
+  const std::vector<int> onDisk = wholePagesOnDisk(outcome.folder, book.pageCount);
+  record.pages = onDisk;
+  saveBookRecord(outcome.folder, record);  // the folder says whose it is before any page lands
+
   WorkerPool& pool = workerPool();
-  auto tally = std::make_shared<DownloadTally>();
+  auto tally = std::make_shared<DownloadTally>(book.pageCount);
+  tally->alreadyThere = static_cast<int>(onDisk.size());
   notifyStart(book, outcome.folder, tally);
-  const int submitted = submitPages(controls, pool, book, imageBase, outcome.folder, tally);
+  const std::vector<int> wanted = pagesNotIn(onDisk, book.pageCount);
+  const int submitted = submitPages(controls, pool, book, wanted, imageBase, outcome.folder, tally);
   waitForPages(pool, *tally, submitted);
   const bool cancelled = downloadCancelRequested();
   // A page abandoned by a stopping pool may have left its temporary file.
-  if (cancelled || tally->finished() < submitted) removePartialPages(outcome.folder);
-
-  // Pages never handed over, dropped by a stopping pool or still unfinished count as failed.
-  outcome.written = tally->written.load();
-  outcome.failed = book.pageCount - outcome.written;
-  outcome.retries = tally->retries.load();
-  outcome.bytes = tally->bytes.load();
-  if (outcome.failed == 0) {
-    outcome.result = DownloadResult::complete;
-    outcome.message = statusText(kDownloadDoneStatus);
-  } else if (cancelled) {
-    outcome.result = DownloadResult::cancelled;
-    outcome.message = statusText(kDownloadCancelledStatus);
-  } else {
-    outcome.result = DownloadResult::incomplete;
-    outcome.message =
-        concatTexts(statusText(kDownloadIncompletePrefix), std::to_string(outcome.failed),
-                    kProgressSeparator, std::to_string(book.pageCount));
+  if (cancelled || tally->finished() < tally->alreadyThere + submitted) {
+    removePartialPages(outcome.folder);
   }
+
+  const std::vector<int> written = tally->writtenPages();
+  record.pages.insert(record.pages.end(), written.begin(), written.end());
+  std::sort(record.pages.begin(), record.pages.end());
+  saveBookRecord(outcome.folder, record);
+
+  outcome.written = static_cast<int>(written.size());
+  outcome.alreadyThere = tally->alreadyThere;
+  outcome.failed = tally->failed;
+  outcome.notRequested = static_cast<int>(wanted.size()) - outcome.written - outcome.failed;
+  outcome.retries = tally->retries;
+  outcome.bytes = tally->bytes;
+  outcome.missing = pagesNotIn(record.pages, book.pageCount);
+  judgeOutcome(book, *tally, cancelled, outcome);
 }
 
 // The end every download shares, whatever the outcome: the progress pane
@@ -192,10 +257,78 @@ void removePartialPages(const std::string& folder) {
   }
 }
 
+void DownloadTally::pageEnded(int page, PageEnd end, const std::string& reason,
+                              FileError writeError) {
+  std::lock_guard lock(mutex_);
+  if (page >= 1 && static_cast<std::size_t>(page) < ends_.size()) {
+    ends_[static_cast<std::size_t>(page)] = static_cast<std::uint8_t>(end) + 1;
+  }
+  if (end == PageEnd::absent && absentFrom_ == 0) {
+    // The run of absent pages through this one, looked at only around it.
+    const auto isAbsent = [&](int n) {
+      return n >= 1 && static_cast<std::size_t>(n) < ends_.size() &&
+             ends_[static_cast<std::size_t>(n)] == static_cast<std::uint8_t>(PageEnd::absent) + 1;
+    };
+    int first = page, last = page;
+    while (page - first < kAbsentPagesToStop && isAbsent(first - 1)) --first;
+    while (last - page < kAbsentPagesToStop && isAbsent(last + 1)) ++last;
+    if (last - first + 1 >= kAbsentPagesToStop) absentFrom_ = first;
+  }
+  if (writeError == FileError::diskFull || writeError == FileError::permission) {
+    writeError_ = writeError;
+  }
+  if (end != PageEnd::written && !reason.empty() &&
+      (firstFailurePage_ == 0 || page < firstFailurePage_)) {
+    firstFailurePage_ = page;
+    firstFailure_ = "第 " + std::to_string(page) + " 页: " + reason;
+  }
+}
+
+int DownloadTally::absentFrom() const {
+  std::lock_guard lock(mutex_);
+  return absentFrom_;
+}
+
+FileError DownloadTally::lastingWriteError() const {
+  std::lock_guard lock(mutex_);
+  return writeError_;
+}
+
+std::string DownloadTally::firstFailure() const {
+  std::lock_guard lock(mutex_);
+  return firstFailure_;
+}
+
+std::vector<int> DownloadTally::writtenPages() const {
+  std::lock_guard lock(mutex_);
+  std::vector<int> pages;
+  for (std::size_t n = 1; n < ends_.size(); ++n) {
+    if (ends_[n] == static_cast<std::uint8_t>(PageEnd::written) + 1)
+      pages.push_back(static_cast<int>(n));
+  }
+  return pages;
+}
+
+void setRefetchPages(bool refetch) { refetchPages = refetch; }
+
+namespace {
+
+// Why a page that was not written failed, for the user.
+std::string failureReason(const PageFetch& fetch) {
+  if (!fetch.refusal.empty()) return fetch.refusal;
+  if (fetch.status == 0) return "没有收到回答";
+  return "网站回答 " + std::to_string(fetch.status);
+}
+
+}  // namespace
+
 void runPageJob(std::intptr_t job, std::intptr_t pageNumber) {
   std::unique_ptr<PageJob> page(reinterpret_cast<PageJob*>(job));
   if (!page) return;
-  bool written = false;
+  const int number = static_cast<int>(pageNumber);
+  PageEnd end = PageEnd::failed;
+  std::string reason;
+  FileError writeError = FileError::none;
   try {
     const Text pageUrl = pageUrlOf(page->jobText);
     if (!pageUrl.empty()) {
@@ -204,16 +337,25 @@ void runPageJob(std::intptr_t job, std::intptr_t pageNumber) {
       if (page->tally && fetch.attempts > 1) page->tally->retries += fetch.attempts - 1;
       if (!fetch.image.empty()) {
         const std::string file =
-            concatTexts(page->bookFolder, "/", std::to_string(pageNumber), kPageFileExtension);
-        written = replaceFileAtomically(file, asView(fetch.image)) == FileError::none;
-        if (written && page->tally)
-          page->tally->bytes += static_cast<std::int64_t>(fetch.image.size());
+            concatTexts(page->bookFolder, "/", std::to_string(number), kPageFileExtension);
+        writeError = replaceFileAtomically(file, asView(fetch.image));
+        if (writeError == FileError::none) {
+          end = PageEnd::written;
+          if (page->tally) page->tally->bytes += static_cast<std::int64_t>(fetch.image.size());
+        } else {
+          reason = std::string(fileErrorText(writeError));
+        }
+      } else if (fetch.attempts > 0) {
+        end = fetch.absent() ? PageEnd::absent : PageEnd::failed;
+        reason = failureReason(fetch);
       }
     }
   } catch (...) {
     // Out of memory or a file-system error: a failed page, never a lost count.
   }
-  if (page->tally) ++(written ? page->tally->written : page->tally->failed);
+  if (!page->tally) return;
+  ++(end == PageEnd::written ? page->tally->written : page->tally->failed);
+  page->tally->pageEnded(number, end, reason, writeError);
 }
 
 void onDownloadItem(Controls& controls) {
@@ -230,7 +372,7 @@ BookDownloadOutcome runBookDownload(Controls& controls) {
   setControlsForDownload(controls, false);
 
   const SelectedBook book = readSelectedBook(controls);
-  BookDownloadOutcome outcome{.title = book.title, .pageCount = book.pageCount};
+  BookDownloadOutcome outcome{.title = book.identity.title, .pageCount = book.pageCount};
   const Text running = statusText(kDownloadRunningStatus);
   controls.setCellText(kBookList, book.row, kRowStatusColumn, running);
   controls.setPaneText(kStatusBar, kMessagePane, running);
@@ -246,7 +388,7 @@ BookDownloadOutcome runBookDownload(Controls& controls) {
   if (book.pageCount <= 0) {
     return failEarly(DownloadResult::noPageCount, statusText(kDownloadNoPageCountStatus));
   }
-  const SiteAnswer answer = fetchFromSite(book.url);
+  const SiteAnswer answer = fetchFromSite(book.identity.url);
   if (!answer.received()) {
     return failEarly(DownloadResult::unreachable,
                      describeSiteFailure(answer, kDownloadUnreachableStatus));
@@ -254,17 +396,31 @@ BookDownloadOutcome runBookDownload(Controls& controls) {
   const bool found =
       regex.execute(kBasePathPattern, utf8BytesToText(answer.body)) && regex.matchCount() > 0;
   // The base path is written by the site: relative to the book page, or absolute.
-  const Text imageBase = found ? resolveUrl(book.url, regex.submatchText(1, 1)) : Text();
+  const Text imageBase = found ? resolveUrl(book.identity.url, regex.submatchText(1, 1)) : Text();
   if (imageBase.empty()) {
     return failEarly(DownloadResult::noBasePath, statusText(kDownloadNoBasePathStatus));
   }
-  const std::string folder = bookFolderOfRow(controls, book.row);
+  const FolderChoice choice = chooseBookFolder(readDownloadDirectory(), book.identity);
+  if (choice.path.empty()) return failEarly(DownloadResult::folderFailed, choice.problem);
+  const std::string& folder = choice.path;
   if (!ensureDirectoryPath(folder)) {
     return failEarly(DownloadResult::folderFailed,
                      concatTexts(statusText(kDownloadFolderFailedStatus), utf8BytesToText(folder)));
   }
+  // A link put where the book folder goes would take the pages elsewhere.
+  if (checkRealDirectory(folder) == FileError::isLink) {
+    return failEarly(DownloadResult::folderFailed,
+                     concatTexts(statusText(kDownloadFolderLinkStatus), utf8BytesToText(folder)));
+  }
   outcome.folder = folder;
-  fetchPages(controls, book, imageBase, outcome);
+  fetchPages(controls, book, imageBase,
+             {.url = textToUtf8(book.identity.url),
+              .edition = textToUtf8(book.identity.edition),
+              .subject = textToUtf8(book.identity.subject),
+              .title = textToUtf8(book.identity.title),
+              .declaredPages = book.pageCount,
+              .imageBase = textToUtf8(imageBase)},
+             outcome);
   outcome = finishDownload(controls, book, std::move(outcome), started);
   if (outcome.result != DownloadResult::cancelled && readOpenFolderSetting()) showFolder(folder);
   return outcome;

@@ -7,23 +7,56 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/book_folder.h"
 #include "app/controls.h"
+#include "os/files.h"
 #include "text/text.h"
 
 namespace varnel {
 
+// How one page of a download ended.
+enum class PageEnd { written, failed, absent };
+
 // How the pages of one download are going; shared by the driver, its jobs and
 // whoever shows the progress.
-struct DownloadTally {
-  std::atomic<int> written{0};
-  std::atomic<int> failed{0};
+class DownloadTally {
+ public:
+  explicit DownloadTally(int pageCount = 0) : ends_(static_cast<std::size_t>(pageCount) + 1) {}
+
+  std::atomic<int> written{0};         // pages written by this run
+  std::atomic<int> failed{0};          // pages tried and not written
+  std::atomic<int> alreadyThere{0};    // whole pages kept from disk, not requested
   std::atomic<int> retries{0};         // attempts beyond the first, over all pages
   std::atomic<std::int64_t> bytes{0};  // image bytes received for written pages
-  int finished() const { return written.load() + failed.load(); }
+  int finished() const { return written.load() + failed.load() + alreadyThere.load(); }
+
+  // Called once per handed-out page. `reason` (UTF-8) says why a failed page
+  // failed; `writeError` why it could not be written.
+  void pageEnded(int page, PageEnd end, const std::string& reason = {},
+                 FileError writeError = FileError::none);
+  // The first page of a run of kAbsentPagesToStop consecutive pages the site
+  // said do not exist; 0 while there is none.
+  int absentFrom() const;
+  // Why writing failed, when it failed for a reason every further page shares
+  // (a full disk, no permission); none otherwise.
+  FileError lastingWriteError() const;
+  // The first failed page's reason, prefixed with its page ("第 2 页: ...").
+  std::string firstFailure() const;
+  // The pages written by this run, ascending.
+  std::vector<int> writtenPages() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::uint8_t> ends_;  // by page number: 0 pending, else PageEnd + 1
+  int absentFrom_ = 0;
+  FileError writeError_ = FileError::none;
+  std::string firstFailure_;
+  int firstFailurePage_ = 0;
 };
 
 // The heap argument of one page job; runPageJob takes ownership of it.
@@ -36,25 +69,29 @@ struct PageJob {
 
 enum class DownloadResult {
   notStarted,    // no row selected
-  complete,      // every page written
-  incomplete,    // some pages failed
+  complete,      // every page on disk
+  incomplete,    // some pages failed, or the site's count was wrong
   cancelled,     // stopped by requestDownloadCancel
   noPageCount,   // the row's page count is 0 or unreadable: nothing created
   unreachable,   // the book page could not be fetched: nothing created
   noBasePath,    // the book page names no image path: nothing created
-  folderFailed,  // the book folder could not be created: nothing fetched
+  folderFailed,  // the book folder could not be had or made: nothing fetched
 };
 
 struct BookDownloadOutcome {
   DownloadResult result = DownloadResult::notStarted;
   Text title{};
   int pageCount = 0;
-  int written = 0;
-  int failed = 0;  // includes pages never handed over
+  int written = 0;       // pages written by this run
+  int alreadyThere = 0;  // whole pages found on disk and kept
+  int failed = 0;        // pages tried and not written
+  int notRequested = 0;  // pages never asked for (cancelled, stopped early)
   int retries = 0;
   std::int64_t bytes = 0;
-  std::string folder{};  // native path; empty when none was made
-  Text message{};        // what pane 1 shows at the end
+  std::vector<int> missing{};  // pages of 1..pageCount not on disk at the end
+  std::string folder{};        // native path; empty when none was chosen
+  Text message{};              // what pane 1 shows at the end
+  std::string detail{};        // UTF-8: the first failure's cause, when there is one
   double seconds = 0;
 };
 
@@ -75,10 +112,18 @@ void setDownloadStartListener(DownloadStartListener listener);
 void onDownloadItem(Controls& controls);
 
 // Thread routine for the selected row of 超级列表框1 (nothing happens when no
-// row is selected). Controls stay disabled until every handed-over page has
-// ended. The row and pane 1 end with "下载完成" only when every page was
-// written; every other end says why in pane 1 and "下载失败" in the row.
+// row is selected). The book goes into the folder chooseBookFolder gives;
+// whole pages already there are kept and not requested (unless refetching),
+// the others are fetched, and the folder's record is written before the
+// first page and again at the end, also after a cancel. Controls stay
+// disabled until every handed-over page has ended. The row and pane 1 end
+// with "下载完成" only when every page 1..N is on disk; every other end says
+// why in pane 1 and "下载失败" in the row.
 BookDownloadOutcome runBookDownload(Controls& controls);
+
+// Process-wide: fetch every page again, whole ones on disk included (the
+// command line's --refetch).
+void setRefetchPages(bool refetch);
 
 // Pool job: `job` is a PageJob*, `pageNumber` its page. The page is fetched
 // (with retries, see page_fetch.h) and written as <pageNumber>.jpg through a

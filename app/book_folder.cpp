@@ -1,9 +1,15 @@
 #include "app/book_folder.h"
 
 #include <algorithm>
+#include <cstdio>   // snprintf
+#include <cstring>  // strlen
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <system_error>
+#include <vector>
 
+#include "app/book_record.h"
 #include "app/catalogue_site.h"
 #include "app/process_state.h"
 #include "app/settings.h"
@@ -30,6 +36,37 @@ ListedCategory categoryOfList(Controls& controls) {
   return category;
 }
 
+// Folders claimed by a book in this process: path -> the book's address.
+std::mutex claimsMutex;
+std::map<std::string, std::string>& claims() {
+  static auto* value = new std::map<std::string, std::string>;  // read by abandoned threads
+  return *value;
+}
+
+// The plain folder name, then the same name marked with the book's address.
+std::vector<std::string> candidateFolders(const std::string& downloadDirectory,
+                                          const BookIdentity& book) {
+  const std::string plain =
+      bookFolderPath(downloadDirectory, book.edition, book.subject, book.title);
+  const std::size_t slash = plain.rfind('/');
+  const std::string name = plain.substr(slash + 1);
+  char mark[16];
+  std::snprintf(mark, sizeof mark, "~%08x",
+                static_cast<unsigned>(fileNameHash(textToUtf8(book.url))));
+  return {plain,
+          concatTexts(plain.substr(0, slash + 1), fitFileName(name, std::strlen(mark)), mark)};
+}
+
+// Whether the book with address `url` may be written into `folder`: nothing
+// there yet, a folder without a record, or one whose record names this book.
+bool mayHold(const std::string& folder, const std::string& url) {
+  std::error_code error;
+  if (!fs::exists(fs::symlink_status(folder, error))) return true;
+  const LoadedRecord loaded = loadBookRecord(folder);
+  if (loaded.state == RecordState::absent) return true;
+  return loaded.state == RecordState::read && loaded.record.url == url;
+}
+
 }  // namespace
 
 bool ensureDirectoryPath(const std::string& nativePath) {
@@ -54,10 +91,35 @@ std::string bookFolderPath(const std::string& downloadDirectory, const Text& edi
   return concatTexts(directory, "/", fitFileName(name));
 }
 
-std::string bookFolderOfRow(Controls& controls, int row) {
+BookIdentity bookOfRow(Controls& controls, int row) {
   const ListedCategory category = categoryOfList(controls);
-  return bookFolderPath(readDownloadDirectory(), category.edition, category.subject,
-                        controls.cellText(kBookList, row, kTitleColumn));
+  return {.url = controls.cellText(kBookList, row, kUrlColumn),
+          .edition = category.edition,
+          .subject = category.subject,
+          .title = controls.cellText(kBookList, row, kTitleColumn)};
+}
+
+FolderChoice chooseBookFolder(const std::string& downloadDirectory, const BookIdentity& book) {
+  std::lock_guard lock(claimsMutex);
+  const std::string url = textToUtf8(book.url);
+  for (const std::string& candidate : candidateFolders(downloadDirectory, book)) {
+    const auto claim = claims().find(candidate);
+    if (claim != claims().end() && claim->second != url) continue;
+    if (!mayHold(candidate, url)) continue;
+    claims()[candidate] = url;
+    return {.path = candidate, .problem = {}};
+  }
+  return {.path = {}, .problem = statusText(kDownloadFolderTakenStatus)};
+}
+
+std::string findBookFolder(const std::string& downloadDirectory, const BookIdentity& book) {
+  const std::string url = textToUtf8(book.url);
+  const std::vector<std::string> candidates = candidateFolders(downloadDirectory, book);
+  for (const std::string& candidate : candidates) {
+    const LoadedRecord loaded = loadBookRecord(candidate);
+    if (loaded.state == RecordState::read && loaded.record.url == url) return candidate;
+  }
+  return candidates.front();
 }
 
 void showFolder(const std::string& folder) {
@@ -66,7 +128,8 @@ void showFolder(const std::string& folder) {
 
 std::string selectedBookFolder(Controls& controls) {
   const int row = controls.selectedRow(kBookList);
-  return row < 0 ? std::string() : bookFolderOfRow(controls, row);
+  return row < 0 ? std::string()
+                 : findBookFolder(readDownloadDirectory(), bookOfRow(controls, row));
 }
 
 void openBookFolder(Controls& controls) {

@@ -13,9 +13,36 @@ namespace varnel {
 // hook; nothing when no row is selected or no hook is installed.
 void openBookFolder(Controls& controls);
 
-// The folder of a row (or of the selected row: empty when none is selected),
-// named after the edition and subject its list was fetched for.
-std::string bookFolderOfRow(Controls& controls, int row);
+// Who a book is: its address (the identity) and the names it was listed under.
+struct BookIdentity {
+  Text url;
+  Text edition;
+  Text subject;
+  Text title;
+};
+// The book of a row, named after the edition and subject its list was fetched
+// for (not after what the combo boxes show by now).
+BookIdentity bookOfRow(Controls& controls, int row);
+
+struct FolderChoice {
+  std::string path;  // native; empty when no folder can be had
+  Text problem;      // why not, for the status pane
+};
+
+// The folder `book` is downloaded into, claimed for it for the rest of the
+// process: the plain name (bookFolderPath) when that folder is free, holds no
+// record (made by an earlier version: adopted) or a record of this book;
+// otherwise the plain name with "~" and 8 hex digits of a hash of the book's
+// address. A folder whose record names another book, or one claimed by
+// another book earlier in this process, is never chosen. The folder is not
+// created here.
+FolderChoice chooseBookFolder(const std::string& downloadDirectory, const BookIdentity& book);
+
+// Where `book` is on disk now, by the same rules but claiming nothing; the
+// plain name when neither folder holds it.
+std::string findBookFolder(const std::string& downloadDirectory, const BookIdentity& book);
+
+// The folder of the selected row (empty when none is selected).
 std::string selectedBookFolder(Controls& controls);
 
 // Shows a folder through the shell hook, when one is installed.

@@ -20,16 +20,16 @@ inline constexpr std::string_view kBookRecordName = ".varnel-book.json";
 
 // Names and addresses in UTF-8.
 struct BookRecord {
-  std::string url;  // the book page's address: who the folder belongs to
-  std::string edition;
-  std::string subject;
-  std::string title;
-  int declaredPages = 0;   // the page count the site gave
-  std::string imageBase;   // page n is imageBase + n + ".jpg"
-  std::vector<int> pages;  // page numbers on disk, ascending
-  bool complete = false;   // every page 1..declaredPages is on disk
-  std::string updated;     // UTC time of the last write, ISO 8601
-  std::string version;     // the program's version that wrote it
+  std::string url{};  // the book page's address: who the folder belongs to
+  std::string edition{};
+  std::string subject{};
+  std::string title{};
+  int declaredPages = 0;     // the page count the site gave
+  std::string imageBase;     // page n is imageBase + n + ".jpg"
+  std::vector<int> pages{};  // page numbers on disk, ascending
+  bool complete = false;     // every page 1..declaredPages is on disk
+  std::string updated{};     // UTC time of the last write, ISO 8601
+  std::string version{};     // the program's version that wrote it
 
   // Pages 1..declaredPages that are not on disk, ascending.
   std::vector<int> missingPages() const;

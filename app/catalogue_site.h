@@ -69,6 +69,10 @@ inline constexpr int kPageLowSpeedBytesPerSecond = 1024;
 inline constexpr int kPageLowSpeedSeconds = 60;
 inline constexpr int kPageTotalTimeoutSeconds = 600;
 
+// After this many consecutive pages the site says do not exist (404, 410), no
+// further page is asked for: the page count it gave was wrong.
+inline constexpr int kAbsentPagesToStop = 16;
+
 // --- the worker pool -------------------------------------------------------------------
 inline constexpr int kPoolCoreThreads = 8;
 inline constexpr int kPoolMaxThreads = 8;
@@ -105,8 +109,18 @@ inline constexpr std::string_view kRowFailedStatus = "下载失败";
 inline constexpr std::string_view kDownloadUnreachableStatus = "下载失败!无法连接网站!";
 // The folder for the pages could not be created: nothing is fetched.
 inline constexpr std::string_view kDownloadFolderFailedStatus = "下载失败!无法创建文件夹:";
+// Both folder names the book could have belong to other books.
+inline constexpr std::string_view kDownloadFolderTakenStatus = "下载失败!书籍文件夹已被其他书占用";
+// The book folder is a symbolic link: nothing is written through it.
+inline constexpr std::string_view kDownloadFolderLinkStatus = "下载失败!书籍文件夹是符号链接:";
 // The row's page count is not a number, or 0: nothing is fetched.
 inline constexpr std::string_view kDownloadNoPageCountStatus = "下载失败!页数未知";
+// Pages could not be written for a reason every page shares: "下载未完成," + cause.
+inline constexpr std::string_view kDownloadIncompleteCausePrefix = "下载未完成,";
+// The site's page count was more than the book has: "网站标明 N 页, 第 k 页起不存在".
+inline constexpr std::string_view kSiteCountWrongPrefix = "网站标明 ";
+inline constexpr std::string_view kSiteCountWrongMiddle = " 页, 第 ";
+inline constexpr std::string_view kSiteCountWrongSuffix = " 页起不存在";
 // Stopped by the user (the command line's Ctrl-C).
 inline constexpr std::string_view kDownloadCancelledStatus = "下载已取消";
 // A certificate that did not verify, followed by the host's name.

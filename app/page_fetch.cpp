@@ -7,32 +7,46 @@
 #include <thread>
 
 #include "app/catalogue_site.h"
+#include "os/files.h"
 
 namespace varnel {
 namespace {
 
-constexpr std::string_view kTextContentType = "text/";
-constexpr std::string_view kBlanks = " \t\r\n\f\v";
 constexpr unsigned char kJpegStart[] = {0xFF, 0xD8, 0xFF};
 constexpr unsigned char kJpegEnd[] = {0xFF, 0xD9};
 constexpr unsigned char kPngStart[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 // The IEND chunk's type and CRC: the last 8 bytes of every whole PNG.
 constexpr unsigned char kPngEnd[] = {'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
+constexpr unsigned char kGif87Start[] = {'G', 'I', 'F', '8', '7', 'a'};
+constexpr unsigned char kGif89Start[] = {'G', 'I', 'F', '8', '9', 'a'};
+constexpr unsigned char kGifTrailer = 0x3B;
+constexpr unsigned char kRiffStart[] = {'R', 'I', 'F', 'F'};
+constexpr unsigned char kWebpMark[] = {'W', 'E', 'B', 'P'};
+constexpr std::size_t kRiffHeaderBytes = 8;  // "RIFF" and the size that follows
 // Waits in steps this short, so a cancelled download is not held up by a retry.
 constexpr int kWaitStepMs = 50;
 
 template <std::size_t N>
-bool startsWith(const Bytes& body, const unsigned char (&prefix)[N]) {
-  return body.size() >= N && std::equal(prefix, prefix + N, body.begin());
+bool startsWith(std::string_view body, const unsigned char (&prefix)[N], std::size_t at = 0) {
+  return body.size() >= at + N &&
+         std::equal(prefix, prefix + N, reinterpret_cast<const unsigned char*>(body.data()) + at);
 }
 
 template <std::size_t N>
-bool endsWith(const Bytes& body, std::size_t end, const unsigned char (&suffix)[N]) {
-  return end >= N && std::equal(suffix, suffix + N, body.begin() + static_cast<long>(end - N));
+bool endsWith(std::string_view body, std::size_t end, const unsigned char (&suffix)[N]) {
+  return end >= N && std::equal(suffix, suffix + N,
+                                reinterpret_cast<const unsigned char*>(body.data()) + end - N);
 }
 
-bool isTextContentType(const Text& contentType) {
-  return startsWithIgnoringAsciiCase(trimSpaces(contentType), kTextContentType);
+std::uint32_t littleEndian32(std::string_view body, std::size_t at) {
+  const auto* b = reinterpret_cast<const unsigned char*>(body.data()) + at;
+  return b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
+}
+
+// The media type without parameters, lower case: "application/json".
+std::string mediaTypeOf(const Text& contentType) {
+  std::string type(trimAsciiSet(contentType.substr(0, contentType.find(';')), " \t"));
+  return asciiLower(type);
 }
 
 bool isRetryableStatus(int status) {
@@ -55,19 +69,44 @@ void waitUnlessCancelled(int ms, const std::function<bool()>& cancelled) {
 
 }  // namespace
 
-bool looksLikeCompleteImage(const Bytes& body, const Text& contentType) {
-  if (body.empty() || isTextContentType(contentType)) return false;
-  const auto firstVisible = std::find_if(body.begin(), body.end(), [](std::uint8_t c) {
-    return kBlanks.find(static_cast<char>(c)) == std::string_view::npos;
-  });
-  if (firstVisible == body.end() || *firstVisible == '<') return false;
+PageImageKind recognisePageImage(std::string_view body) {
   if (startsWith(body, kJpegStart)) {
     std::size_t end = body.size();
-    while (end > 0 && body[end - 1] == 0) --end;
-    return endsWith(body, end, kJpegEnd);
+    while (end > 0 && body[end - 1] == 0) --end;  // some servers pad a JPEG with zeros
+    return endsWith(body, end, kJpegEnd) ? PageImageKind::jpeg : PageImageKind::truncated;
   }
-  if (startsWith(body, kPngStart)) return endsWith(body, body.size(), kPngEnd);
-  return true;
+  if (startsWith(body, kPngStart)) {
+    return endsWith(body, body.size(), kPngEnd) ? PageImageKind::png : PageImageKind::truncated;
+  }
+  if (startsWith(body, kGif87Start) || startsWith(body, kGif89Start)) {
+    return static_cast<unsigned char>(body.back()) == kGifTrailer ? PageImageKind::gif
+                                                                  : PageImageKind::truncated;
+  }
+  if (startsWith(body, kRiffStart) && startsWith(body, kWebpMark, kRiffHeaderBytes)) {
+    return littleEndian32(body, 4) + kRiffHeaderBytes == body.size() ? PageImageKind::webp
+                                                                     : PageImageKind::truncated;
+  }
+  return PageImageKind::none;
+}
+
+PageImageKind checkPageImageFile(const std::string& path) {
+  std::string content;
+  if (readRegularFile(path, content) != ReadState::read) return PageImageKind::none;
+  return recognisePageImage(content);
+}
+
+std::string describeRefusedPage(const SiteAnswer& answer) {
+  const Text encoding = responseHeader(answer.headers, "Content-Encoding");
+  if (!encoding.empty() && !equalsIgnoringAsciiCase(encoding, "identity")) {
+    return "收到 " + textToUtf8(encoding) + " 压缩的内容, 不是图片";
+  }
+  if (answer.body.empty()) return "收到空内容, 不是图片";
+  if (recognisePageImage(asView(answer.body)) == PageImageKind::truncated) {
+    return "收到不完整的图片";
+  }
+  const std::string type = mediaTypeOf(responseHeader(answer.headers, "Content-Type"));
+  if (type.empty()) return "收到无类型的内容, 不是图片";
+  return "收到 " + textToUtf8(type) + ", 不是图片";
 }
 
 PageVerdict judgePageAnswer(const SiteAnswer& answer) {
@@ -79,7 +118,10 @@ PageVerdict judgePageAnswer(const SiteAnswer& answer) {
     return hopeless ? PageVerdict::failed : PageVerdict::retry;
   }
   if (answer.status >= 200 && answer.status <= 299) {
-    return looksLikeCompleteImage(answer.body, responseHeader(answer.headers, "Content-Type"))
+    // A body we did not ask to be encoded cannot be written as the page.
+    const Text encoding = responseHeader(answer.headers, "Content-Encoding");
+    const bool encoded = !encoding.empty() && !equalsIgnoringAsciiCase(encoding, "identity");
+    return !encoded && isCompleteImage(recognisePageImage(asView(answer.body)))
                ? PageVerdict::accepted
                : PageVerdict::retry;
   }
@@ -107,7 +149,11 @@ PageFetch fetchPageImage(const Text& url, bool verifyCertificates,
     if (cancelled && cancelled()) break;
     SiteAnswer answer = fetchFromSite(url, true, verifyCertificates);
     ++fetch.attempts;
+    fetch.status = answer.status;
     const PageVerdict verdict = judgePageAnswer(answer);
+    if (verdict != PageVerdict::accepted && answer.status >= 200 && answer.status <= 299) {
+      fetch.refusal = describeRefusedPage(answer);
+    }
     if (verdict == PageVerdict::accepted) {
       fetch.image = std::move(answer.body);
       break;

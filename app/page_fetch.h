@@ -1,10 +1,9 @@
 // One page image, fetched until it arrives whole or the attempts run out.
 //
-// A page counts only when the answer is 2xx, the body is not empty, it is not
-// a text answer (Content-Type text/*, or a body starting with '<' after blanks:
-// the "soft 404" error pages some servers send with 200 OK) and, for a JPEG or
-// a PNG, the image's end marker is there (a connection closed early without a
-// Content-Length otherwise passes as a whole image).
+// A page counts only when the answer is 2xx, not encoded (we ask for
+// identity), and its bytes are a whole image of a kind we know (JPEG, PNG, GIF,
+// WebP), whatever its Content-Type says: error pages sent with 200 OK ("soft
+// 404"), JSON error objects and bodies cut short never become a page.
 #pragma once
 
 #include <atomic>
@@ -24,9 +23,24 @@ enum class PageVerdict {
 
 PageVerdict judgePageAnswer(const SiteAnswer& answer);
 
-// A body that is not text and, for JPEG and PNG, ends with the image's end
-// marker (trailing zero bytes allowed after a JPEG's).
-bool looksLikeCompleteImage(const Bytes& body, const Text& contentType);
+enum class PageImageKind {
+  none,       // not an image we know (an error page, JSON, text, nothing)
+  truncated,  // the start of an image we know, without its end
+  jpeg,       // FF D8 FF ... FF D9 (zero bytes after the end allowed)
+  png,        // the signature ... the IEND chunk
+  gif,        // GIF87a/GIF89a ... the trailer byte
+  webp,       // RIFF with the size of the whole file, WEBP
+};
+inline bool isCompleteImage(PageImageKind kind) { return kind > PageImageKind::truncated; }
+
+// What the bytes are, whatever the server said they are.
+PageImageKind recognisePageImage(std::string_view body);
+// The same for a page file on disk; none when it cannot be read.
+PageImageKind checkPageImageFile(const std::string& path);
+
+// What a refused answer held, for the user (UTF-8): "收到 application/json,
+// 不是图片", "收到不完整的图片", ...
+std::string describeRefusedPage(const SiteAnswer& answer);
 
 // Milliseconds to wait before attempt `attempt` + 1 (attempt counts from 1):
 // the planned delay scaled by `jitter01` (0..1 maps to -25 %..+25 %), or the
@@ -36,6 +50,11 @@ int retryDelayMs(int attempt, const Text& retryAfter, double jitter01);
 struct PageFetch {
   Bytes image;       // empty unless accepted
   int attempts = 0;  // requests made
+  int status = 0;    // of the last answer; 0: none received
+  // Why the last 2xx answer was refused (UTF-8); empty when none was.
+  std::string refusal;
+  // The last answer said the page does not exist (404 or 410).
+  bool absent() const { return status == 404 || status == 410; }
 };
 
 // Fetches `url` up to kPageAttempts times, waiting between attempts. Stops

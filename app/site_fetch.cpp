@@ -36,6 +36,8 @@ SiteAnswer fetchFromSite(const Text& url, bool pageImage, std::optional<bool> ve
       .verifyCertificates = verifyCertificates ? *verifyCertificates : !ignoreCertificateErrors(),
       .failure = &answer.failure};
   if (pageImage) {
+    // A page is written as it arrives: an encoded body would be no image.
+    options.headers = "Accept-Encoding: identity";
     options.maxBodyBytes = kMaxPageBytes;
     options.lowSpeedBytesPerSecond = kPageLowSpeedBytesPerSecond;
     options.lowSpeedSeconds = kPageLowSpeedSeconds;

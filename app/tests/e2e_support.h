@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -12,7 +13,9 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
+#include "app/book_record.h"
 #include "app/headless_controls.h"
 #include "text/text.h"
 
@@ -38,6 +41,18 @@ inline std::string readFile(const std::filesystem::path& path) {
 
 // For routines started on their own threads: true once `done` holds. The
 // limit only keeps a broken routine from hanging the run.
+// The names in a book folder, sorted, without its record.
+inline std::vector<std::string> pageFilesIn(const std::filesystem::path& folder) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+       it.increment(error)) {
+    if (it->path().filename() != kBookRecordName) names.push_back(it->path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 inline bool eventually(const std::function<bool()>& done) {
   const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   while (!done()) {

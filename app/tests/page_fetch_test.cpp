@@ -20,6 +20,8 @@ Bytes bytesOf(std::string_view text) { return Bytes(text.begin(), text.end()); }
 
 const std::string kJpeg = std::string("\xFF\xD8\xFF\xE0", 4) + "body" + "\xFF\xD9";
 const std::string kPng = std::string("\x89PNG\r\n\x1A\n", 8) + "chunks" + "IEND\xAE\x42\x60\x82";
+// RIFF, the size of what follows the first 8 bytes (12 = "WEBP" + "VP8 data"), WEBP.
+const std::string kWebp = std::string("RIFF\x0C\0\0\0WEBP", 12) + "VP8 data";
 
 SiteAnswer answerOf(int status, std::string body, std::string headers = {},
                     WebFailureKind failure = WebFailureKind::none) {
@@ -42,13 +44,25 @@ TEST(PageVerdict, OnlyWholeImagesAreAcceptedAndOnlyPassingTroubleIsRetried) {
       {"JPEG with zero padding after its end", answerOf(200, kJpeg + std::string(3, '\0')),
        PageVerdict::accepted},
       {"a whole PNG", answerOf(200, kPng), PageVerdict::accepted},
-      {"another format is taken as it is", answerOf(206, "GIF89a..."), PageVerdict::accepted},
+      {"a whole GIF", answerOf(206, "GIF89a...\x3B"), PageVerdict::accepted},
+      {"a GIF without its trailer", answerOf(200, "GIF89a..."), PageVerdict::retry},
+      {"a whole WebP", answerOf(200, kWebp), PageVerdict::accepted},
+      {"a WebP whose RIFF size disagrees", answerOf(200, kWebp + "x"), PageVerdict::retry},
+      {"JSON error object with 200",
+       answerOf(200, R"({"code":404})", "Content-Type: application/json"), PageVerdict::retry},
+      {"no type, a text body", answerOf(200, "Not Found"), PageVerdict::retry},
+      {"HTML behind a byte-order mark", answerOf(200, "\xEF\xBB\xBF<html>gone</html>"),
+       PageVerdict::retry},
+      {"an encoding nobody asked for", answerOf(200, kJpeg, "Content-Encoding: gzip"),
+       PageVerdict::retry},
+      {"identity is no encoding", answerOf(200, kJpeg, "Content-Encoding: identity"),
+       PageVerdict::accepted},
       {"JPEG cut before its end marker", answerOf(200, kJpeg.substr(0, kJpeg.size() - 1)),
        PageVerdict::retry},
       {"PNG cut short", answerOf(200, kPng.substr(0, kPng.size() - 2)), PageVerdict::retry},
       {"soft 404: HTML with 200", answerOf(200, "  \r\n<html>not here</html>"), PageVerdict::retry},
-      {"text content type", answerOf(200, kJpeg, "Content-Type: Text/plain; charset=utf-8"),
-       PageVerdict::retry},
+      {"the bytes decide, not the type", answerOf(200, kJpeg, "Content-Type: text/plain"),
+       PageVerdict::accepted},
       {"empty body", answerOf(200, ""), PageVerdict::retry},
       {"only blanks", answerOf(200, " \n "), PageVerdict::retry},
       {"no answer at all", answerOf(0, "", "", WebFailureKind::transport), PageVerdict::retry},
@@ -67,6 +81,14 @@ TEST(PageVerdict, OnlyWholeImagesAreAcceptedAndOnlyPassingTroubleIsRetried) {
       {"a redirect left unfollowed is no page", answerOf(302, kJpeg), PageVerdict::failed},
   };
   for (const Case& c : cases) EXPECT_EQ(judgePageAnswer(c.answer), c.expected) << c.why;
+
+  // What the user is told arrived instead of a page.
+  EXPECT_EQ(describeRefusedPage(answerOf(200, "{}", "Content-Type: Application/JSON; charset=x")),
+            "收到 application/json, 不是图片");
+  EXPECT_EQ(describeRefusedPage(answerOf(200, "Not Found")), "收到无类型的内容, 不是图片");
+  EXPECT_EQ(describeRefusedPage(answerOf(200, kJpeg, "Content-Encoding: gzip")),
+            "收到 gzip 压缩的内容, 不是图片");
+  EXPECT_EQ(describeRefusedPage(answerOf(200, kJpeg.substr(0, 6))), "收到不完整的图片");
 }
 
 TEST(RetryDelay, PlannedDelaysWithJitterOrTheServersWordUpToTheCap) {

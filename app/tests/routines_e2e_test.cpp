@@ -37,6 +37,7 @@ using demo::DemoCatalogue;
 using demo::DemoSite;
 using testing::eventually;
 using testing::gbk;
+using testing::pageFilesIn;
 using testing::readFile;
 
 // A port on 127.0.0.1 where nothing listens.
@@ -265,12 +266,20 @@ TEST_F(RoutinesEndToEnd, DownloadWritesEveryPageIntoTheBookFolder) {
     const fs::path file = folder / (std::to_string(page) + ".jpg");
     EXPECT_EQ(readFile(file), catalogue().pageImage(book, page)) << file;
   }
-  int entries = 0;
-  for (const auto& entry : fs::directory_iterator(folder)) {
-    ++entries;
-    EXPECT_EQ(entry.path().extension(), ".jpg") << "no partial file is left";
-  }
-  EXPECT_EQ(entries, book.pageCount);
+  const std::vector<std::string> files = pageFilesIn(folder);
+  EXPECT_EQ(static_cast<int>(files.size()), book.pageCount);
+  for (const std::string& name : files) EXPECT_TRUE(name.ends_with(".jpg")) << "no partial file";
+
+  // The folder's record names the book and what is on disk.
+  const LoadedRecord loaded = loadBookRecord(folder.string());
+  ASSERT_EQ(loaded.state, RecordState::read);
+  EXPECT_EQ(loaded.record.title, book.title);
+  EXPECT_EQ(loaded.record.edition, "小学专版");
+  EXPECT_EQ(loaded.record.subject, "数学");
+  EXPECT_TRUE(loaded.record.url.ends_with(book.pagePath())) << loaded.record.url;
+  EXPECT_EQ(loaded.record.declaredPages, 20);
+  EXPECT_EQ(pageRanges(loaded.record.pages), "1-20");
+  EXPECT_TRUE(loaded.record.complete);
 
   // Each page handed over is counted once, in order; the pane is cleared at the end.
   std::vector<Text> expectedProgress;
@@ -336,10 +345,7 @@ TEST_F(RoutinesEndToEnd, DownloadOfAwkwardBooks) {
       continue;
     }
     const fs::path folder = bookFolder("示例专版", "故障演示", c.folderTitle);
-    std::vector<std::string> files;
-    for (const auto& entry : fs::directory_iterator(folder))
-      files.push_back(entry.path().filename());
-    std::sort(files.begin(), files.end());
+    const std::vector<std::string> files = pageFilesIn(folder);
     std::vector<std::string> expected;
     for (int page : c.pagesWritten) expected.push_back(std::to_string(page) + ".jpg");
     std::sort(expected.begin(), expected.end());
