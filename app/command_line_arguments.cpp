@@ -60,6 +60,24 @@ std::string operandError(const CommandForm& form, const CommandLine& cl) {
   return {};
 }
 
+// Two spellings CLI11 2.1.2 reads otherwise: "--dir=" (nothing after '=') takes
+// the next argument as its value, and "-d=DIR" keeps the '=' in the value.
+std::vector<std::string> spelledOut(const std::vector<std::string>& args) {
+  std::vector<std::string> spelled;
+  for (const std::string& arg : args) {
+    if (startsWith(arg, "--") && arg.size() > 3 && arg.find('=') == arg.size() - 1) {
+      spelled.push_back(arg.substr(0, arg.size() - 1));
+      spelled.emplace_back();
+    } else if (startsWith(arg, "-d=")) {
+      spelled.push_back("-d");
+      spelled.push_back(arg.substr(3));
+    } else {
+      spelled.push_back(arg);
+    }
+  }
+  return spelled;
+}
+
 // Every option belongs to the top level; the commands fall through to it, so
 // an option may stand before or after the command word.
 void addOptions(CLI::App& app, CommandLine& cl, bool& help, bool& version) {
@@ -98,7 +116,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
   const auto optionsEnd = std::find(args.begin(), args.end(), "--");
   const std::vector<std::string> literal(optionsEnd == args.end() ? optionsEnd : optionsEnd + 1,
                                          args.end());
-  std::vector<std::string> reversed(std::make_reverse_iterator(optionsEnd), args.rend());
+  std::vector<std::string> reversed = spelledOut({args.begin(), optionsEnd});
+  std::reverse(reversed.begin(), reversed.end());
   try {
     app.parse(reversed);
   } catch (const CLI::ParseError& error) {
