@@ -365,18 +365,20 @@ TEST_F(CommandLineRuns, DownloadsAreByteIdenticalAndWriteNothingElse) {
 TEST_F(CommandLineRuns, WhereBooksGoAndWhatIsPrinted) {
   // Without --dir (and without DownloadPath): the current directory. The last
   // row is chosen by its number. -q: the folder on standard output, nothing else.
+  // A conf.ini beside the program may name a DownloadPath: then --dir.
   const fs::path programConf = fs::path(VARNEL_EXECUTABLE).parent_path() / "conf.ini";
-  const auto& english = site_->catalogue().findSubject("小学专版", "英语")->books;
-  if (!fs::exists(programConf)) {
-    const RunResult quiet =
-        run({"-q", "download", "小学专版", "英语", std::to_string(english.size())});
-    ASSERT_EQ(quiet.status, 0) << quiet.err;
-    const fs::path folder =
-        fs::canonical(root_ / "cwd") / ("小学专版--英语--" + english.back().title);
-    EXPECT_EQ(lines(quiet.out), std::vector<std::string>{folder.string()});
-    EXPECT_EQ(quiet.err, "");
-    EXPECT_EQ(readFile(folder / "1.jpg"), site_->catalogue().pageImage(english.back(), 1));
-  }
+  const bool noConf = !fs::exists(programConf);
+  const auto& maths = site_->catalogue().findSubject("小学专版", "数学")->books;
+  std::vector<std::string> args = {"-q", "download", "小学专版", "数学",
+                                   std::to_string(maths.size())};
+  if (!noConf) args.insert(args.end(), {"--dir", books_.string()});
+  const RunResult quiet = run(args);
+  ASSERT_EQ(quiet.status, 0) << quiet.err;
+  const fs::path folder =
+      (noConf ? fs::canonical(root_ / "cwd") : books_) / ("小学专版--数学--" + maths.back().title);
+  EXPECT_EQ(lines(quiet.out), std::vector<std::string>{folder.string()});
+  EXPECT_EQ(quiet.err, "");
+  EXPECT_EQ(readFile(folder / "1.jpg"), site_->catalogue().pageImage(maths.back(), 1));
 
   // An edition without a subject: every subject's books. -v: each request.
   const RunResult edition = run({"download", "综合资源", "--all", "-v", "-d", books_.string()});
