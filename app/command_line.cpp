@@ -253,7 +253,7 @@ int downloadRows(const CommandLine& cl, const CliEnvironment& env, HeadlessContr
       status = kExitFailed;
       continue;
     }
-    if (cl.pdf && exportPdf(env, outcome.folder, siteText(outcome.title), cl.quiet) != kExitOk) {
+    if (cl.pdf && exportPdf(env, outcome.folder, textToUtf8(outcome.title), cl.quiet) != kExitOk) {
       status = kExitFailed;
     }
   }
