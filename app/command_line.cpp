@@ -4,6 +4,7 @@
 #include <charconv>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -13,6 +14,7 @@
 #include "app/catalogue_site.h"
 #include "app/catalogue_sync.h"
 #include "app/headless_controls.h"
+#include "app/page_fetch.h"
 #include "app/pdf_export.h"
 #include "app/process_state.h"
 #include "app/progress_line.h"
@@ -33,7 +35,8 @@ void onFirstInterrupt() { requestDownloadCancel(); }
 void installInterruptHandlers() { installInterruptHandler(kExitInterrupted, {}, onFirstInterrupt); }
 
 // --- output --------------------------------------------------------------------------
-std::string utf8(const Text& text) { return textToUtf8(text); }
+// Text from the site as it may be printed: UTF-8, control characters shown as '?'.
+std::string siteText(const Text& text) { return printableText(textToUtf8(text)); }
 
 void printLine(std::FILE* stream, std::string_view line) {
   std::fprintf(stream, "%.*s\n", static_cast<int>(line.size()), line.data());
@@ -54,7 +57,7 @@ int findItem(HeadlessControls& controls, std::string_view combo, const std::stri
 std::string listItems(HeadlessControls& controls, std::string_view combo) {
   std::string names;
   for (int i = 0; i < controls.itemCount(combo); ++i) {
-    names += "\n  " + utf8(controls.itemText(combo, i));
+    names += "\n  " + siteText(controls.itemText(combo, i));
   }
   return names;
 }
@@ -64,10 +67,27 @@ int usageError(const CliEnvironment& env, const std::string& message) {
   return kExitUsage;
 }
 
-int siteError(const CliEnvironment& env, HeadlessControls& controls) {
-  printLine(env.err, "varnel: " + utf8(controls.paneText(kStatusBar, kMessagePane)) + " (" +
-                         utf8(baseUrl()) + ")");
-  return kExitFailed;
+// The catalogue or a book list could not be had: the status pane says why.
+// "网站框架已更新" means the page came but its expressions found nothing.
+// `what`, when given, names the subject the message is about.
+int siteError(const CliEnvironment& env, HeadlessControls& controls, const std::string& what = {}) {
+  const std::string message = textToUtf8(controls.paneText(kStatusBar, kMessagePane));
+  printLine(env.err, "varnel: " + (what.empty() ? "" : what + ": ") + printableText(message) +
+                         " (" + siteText(baseUrl()) + ")");
+  const bool notUnderstood = message == kSyncFailedStatus || message == kListFailedStatus;
+  return notUnderstood ? kExitSiteNotUnderstood : kExitSiteUnreadable;
+}
+
+// Of two exit statuses, the one that applies first: usage, interrupted, site
+// unreadable, site not understood, a book incomplete, complete.
+int firstApplying(int a, int b) {
+  constexpr int kOrder[] = {kExitUsage,          kExitInterrupted,
+                            kExitSiteUnreadable, kExitSiteNotUnderstood,
+                            kExitFailed,         kExitOk};
+  for (int status : kOrder) {
+    if (a == status || b == status) return status;
+  }
+  return a;
 }
 
 std::optional<int> parseRowNumber(const std::string& text, int rows) {
@@ -80,16 +100,22 @@ std::optional<int> parseRowNumber(const std::string& text, int rows) {
 }
 
 // --- download with progress ------------------------------------------------------------
+// The progress line (not with -q) and each page request (with -v), both on
+// standard error.
 class ProgressReporter {
  public:
-  explicit ProgressReporter(const CliEnvironment& env)
-      : line_(env.err, env.errIsTerminal, env.columns) {
+  ProgressReporter(const CliEnvironment& env, bool quiet, bool verbose)
+      : line_(env.err, env.errIsTerminal, env.columns), quiet_(quiet) {
+    if (verbose) {
+      setPageRequestListener([this](const PageRequestEvent& request) { noteRequest(request); });
+    }
+    if (quiet) return;
     setDownloadStartListener([this](const BookDownloadStart& start) {
       std::lock_guard lock(mutex_);
       tally_ = start.tally;
       total_ = start.pageCount;
       started_ = std::chrono::steady_clock::now();
-      line_.bookStarted(utf8(start.title), start.pageCount);
+      line_.bookStarted(siteText(start.title), start.pageCount);
     });
     ticker_ = std::thread([this] { tick(); });
   }
@@ -99,17 +125,28 @@ class ProgressReporter {
       stopping_ = true;
     }
     wake_.notify_all();
-    ticker_.join();
+    if (ticker_.joinable()) ticker_.join();
     setDownloadStartListener({});
+    setPageRequestListener({});
   }
 
-  void bookEnded(const std::string& summary) {
+  // With -q only an incomplete book's summary is shown.
+  void bookEnded(const std::string& summary, bool complete) {
     std::lock_guard lock(mutex_);
     tally_.reset();
-    line_.bookEnded(summary);
+    if (!quiet_ || !complete) line_.bookEnded(summary);
   }
 
  private:
+  void noteRequest(const PageRequestEvent& request) {
+    const std::string status =
+        request.status == 0 ? std::string("无应答 (no answer)") : std::to_string(request.status);
+    std::lock_guard lock(mutex_);
+    line_.note("GET " + siteText(request.url) + " → " + status + ", 第 " +
+               std::to_string(request.attempt) + " 次 (attempt " + std::to_string(request.attempt) +
+               "), " + std::to_string(request.milliseconds) + " ms");
+  }
+
   void tick() {
     std::unique_lock lock(mutex_);
     while (!stopping_) {
@@ -129,6 +166,7 @@ class ProgressReporter {
   std::mutex mutex_;
   std::condition_variable wake_;
   ProgressLine line_;
+  bool quiet_;
   std::shared_ptr<const DownloadTally> tally_;
   int total_ = 0;
   std::chrono::steady_clock::time_point started_{};
@@ -140,7 +178,7 @@ std::string summaryOf(const BookDownloadOutcome& outcome) {
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%.1f", outcome.seconds);
   std::string line =
-      utf8(outcome.title) + ": " + utf8(outcome.message) + " — 写入 " +
+      siteText(outcome.title) + ": " + siteText(outcome.message) + " — 写入 " +
       std::to_string(outcome.written) + " 页, 失败 " + std::to_string(outcome.failed) +
       " 页, 重试 " + std::to_string(outcome.retries) + " 次, " + seconds + " 秒 (" +
       std::to_string(outcome.written) + " written, " + std::to_string(outcome.failed) +
@@ -158,24 +196,23 @@ std::string titleOfFolder(const std::string& folder) {
                                         : name.substr(separator + kFolderNameSeparator.size());
 }
 
-int exportPdf(const CliEnvironment& env, const std::string& folder, const std::string& title) {
+int exportPdf(const CliEnvironment& env, const std::string& folder, const std::string& title,
+              bool quiet) {
   const PdfExportResult result = exportBookPdf(folder, title);
-  printLine(env.err, result.message);
+  if (!quiet || !result.ok) printLine(env.err, printableText(result.message));
   if (!result.ok) return kExitFailed;
   printLine(env.out, result.path);
   return kExitOk;
 }
 
-int downloadBooks(const CommandLine& cl, const CliEnvironment& env, HeadlessControls& controls) {
+// The rows the operands after edition and subject name (every row with --all);
+// nullopt after a usage error was printed.
+std::optional<std::vector<int>> chooseRows(const CommandLine& cl, const CliEnvironment& env,
+                                           HeadlessControls& controls) {
   const int rows = controls.rowCount(kBookList);
   std::vector<int> chosen;
-  if (cl.all && cl.operands.size() > 2) {
-    return usageError(env, "--all 与书目不能同时给出 (give books or --all, not both)");
-  }
   if (cl.all) {
     for (int r = 0; r < rows; ++r) chosen.push_back(r);
-  } else if (cl.operands.size() == 2) {
-    return usageError(env, "缺少书目: 请给出序号、书名或 --all (missing BOOK or --all)");
   }
   for (std::size_t i = 2; i < cl.operands.size(); ++i) {
     const std::string& book = cl.operands[i];
@@ -187,36 +224,80 @@ int downloadBooks(const CommandLine& cl, const CliEnvironment& env, HeadlessCont
       std::string titles;
       for (int r = 0; r < rows; ++r) {
         titles += "\n  " + std::to_string(r + 1) + "\t" +
-                  utf8(controls.cellText(kBookList, r, kTitleColumn));
+                  siteText(controls.cellText(kBookList, r, kTitleColumn));
       }
-      return usageError(env, "没有这本书 (no such book): " + book + "\n现有书目 (books):" + titles);
+      usageError(env, "没有这本书 (no such book): " + book + "\n现有书目 (books):" + titles);
+      return std::nullopt;
     }
     chosen.push_back(*row);
   }
+  return chosen;
+}
 
-  workerPool().start(kPoolCoreThreads, kPoolMaxThreads);
+int downloadRows(const CommandLine& cl, const CliEnvironment& env, HeadlessControls& controls,
+                 ProgressReporter& progress, const std::vector<int>& chosen) {
   int status = kExitOk;
-  ProgressReporter progress(env);
   for (int row : chosen) {
     if (interruptRequested()) break;
     controls.selectRow(kBookList, row);
     setInterruptCatching(true);
     const BookDownloadOutcome outcome = runBookDownload(controls);
     setInterruptCatching(false);
-    progress.bookEnded(summaryOf(outcome));
+    const bool complete = outcome.result == DownloadResult::complete;
+    progress.bookEnded(summaryOf(outcome), complete);
     if (!outcome.folder.empty()) printLine(env.out, outcome.folder);
     std::fflush(env.out);
     if (outcome.result == DownloadResult::cancelled || interruptRequested())
       return kExitInterrupted;
-    if (outcome.result != DownloadResult::complete) {
+    if (!complete) {
       status = kExitFailed;
       continue;
     }
-    if (cl.pdf && exportPdf(env, outcome.folder, utf8(outcome.title)) != kExitOk) {
+    if (cl.pdf && exportPdf(env, outcome.folder, textToUtf8(outcome.title), cl.quiet) != kExitOk) {
       status = kExitFailed;
     }
   }
   return status;
+}
+
+int downloadBooks(const CommandLine& cl, const CliEnvironment& env, HeadlessControls& controls) {
+  const std::optional<std::vector<int>> chosen = chooseRows(cl, env, controls);
+  if (!chosen) return kExitUsage;
+  workerPool().start(kPoolCoreThreads, kPoolMaxThreads);
+  ProgressReporter progress(env, cl.quiet, cl.verbose);
+  return downloadRows(cl, env, controls, progress, *chosen);
+}
+
+// `download EDITION --all`: every book of every subject of the edition.
+int downloadEdition(const CommandLine& cl, const CliEnvironment& env, HeadlessControls& controls) {
+  workerPool().start(kPoolCoreThreads, kPoolMaxThreads);
+  ProgressReporter progress(env, cl.quiet, cl.verbose);
+  int status = kExitOk;
+  for (int subject = 0; subject < controls.itemCount(kSubjectCombo) && !interruptRequested();
+       ++subject) {
+    controls.setCurrentIndex(kSubjectCombo, subject);
+    runBookListFetch(controls);
+    if (controls.rowCount(kBookList) == 0) {
+      const std::string name = siteText(controls.itemText(kSubjectCombo, subject));
+      status = firstApplying(status, siteError(env, controls, name));
+      continue;
+    }
+    const std::optional<std::vector<int>> chosen = chooseRows(cl, env, controls);
+    status = firstApplying(status, downloadRows(cl, env, controls, progress, *chosen));
+    if (status == kExitInterrupted) break;
+  }
+  return interruptRequested() ? kExitInterrupted : status;
+}
+
+// Books go to --dir, else DownloadPath of conf.ini, else the current directory
+// (not the program's, where a user of any other download tool never looks).
+void useCurrentDirectoryByDefault() {
+  std::error_code error;
+  const std::filesystem::path current = std::filesystem::current_path(error);
+  if (error) return;
+  SettingsLocation where = settingsLocation();
+  where.defaultDownloadDirectory = current.string();
+  setSettingsLocation(where);
 }
 
 }  // namespace
@@ -238,11 +319,12 @@ int runCommandLine(const CommandLine& cl, const CliEnvironment& env) {
   installInterruptHandlers();
   setIgnoreCertificateErrorsOverride(cl.insecure ? std::optional<bool>(true) : std::nullopt);
   setDownloadDirectoryOverride(cl.directory);
+  useCurrentDirectoryByDefault();
   setOpenFolderOverride(cl.open);
   setShellHooks({.browseForFolder = {}, .openFolder = openWithDesktop});
 
   if (cl.command == CliCommand::pdf) {
-    return exportPdf(env, cl.operands[0], titleOfFolder(cl.operands[0]));
+    return exportPdf(env, cl.operands[0], titleOfFolder(cl.operands[0]), cl.quiet);
   }
 
   setBaseUrl(catalogueOrigin());
@@ -251,7 +333,7 @@ int runCommandLine(const CommandLine& cl, const CliEnvironment& env) {
   if (controls.itemCount(kEditionCombo) == 0) return siteError(env, controls);
   if (cl.command == CliCommand::editions) {
     for (int i = 0; i < controls.itemCount(kEditionCombo); ++i) {
-      printLine(env.out, utf8(controls.itemText(kEditionCombo, i)));
+      printLine(env.out, siteText(controls.itemText(kEditionCombo, i)));
     }
     return kExitOk;
   }
@@ -265,10 +347,11 @@ int runCommandLine(const CommandLine& cl, const CliEnvironment& env) {
   onEditionSelected(controls);
   if (cl.command == CliCommand::subjects) {
     for (int i = 0; i < controls.itemCount(kSubjectCombo); ++i) {
-      printLine(env.out, utf8(controls.itemText(kSubjectCombo, i)));
+      printLine(env.out, siteText(controls.itemText(kSubjectCombo, i)));
     }
     return kExitOk;
   }
+  if (cl.operands.size() == 1) return downloadEdition(cl, env, controls);
 
   const int subject = findItem(controls, kSubjectCombo, cl.operands[1]);
   if (subject < 0) {
@@ -280,9 +363,9 @@ int runCommandLine(const CommandLine& cl, const CliEnvironment& env) {
   if (controls.rowCount(kBookList) == 0) return siteError(env, controls);
   if (cl.command == CliCommand::books) {
     for (int r = 0; r < controls.rowCount(kBookList); ++r) {
-      printLine(env.out, utf8(controls.cellText(kBookList, r, kNumberColumn)) + "\t" +
-                             utf8(controls.cellText(kBookList, r, kTitleColumn)) + "\t" +
-                             utf8(controls.cellText(kBookList, r, kPageCountColumn)));
+      printLine(env.out, siteText(controls.cellText(kBookList, r, kNumberColumn)) + "\t" +
+                             siteText(controls.cellText(kBookList, r, kTitleColumn)) + "\t" +
+                             siteText(controls.cellText(kBookList, r, kPageCountColumn)));
     }
     return kExitOk;
   }

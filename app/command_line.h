@@ -1,11 +1,11 @@
 // The command line: the program's own routines (catalogue sync, book list,
 // book download) run headless through HeadlessControls, without a window.
 //
-//   varnel [--base-url URL] editions
-//   varnel [--base-url URL] subjects EDITION
-//   varnel [--base-url URL] books EDITION SUBJECT
-//   varnel [--base-url URL] [--dir DIR] [--open] [--pdf] download EDITION SUBJECT (BOOK... | --all)
-//   varnel pdf FOLDER
+//   varnel [OPTIONS] editions
+//   varnel [OPTIONS] subjects EDITION
+//   varnel [OPTIONS] books EDITION SUBJECT
+//   varnel [OPTIONS] download EDITION [SUBJECT] (BOOK... | --all)
+//   varnel [OPTIONS] pdf FOLDER
 //   varnel --help | --version
 //
 // Without a command the window opens. A command-line run never writes conf.ini.
@@ -19,27 +19,40 @@
 
 namespace varnel {
 
+// Exit statuses; a run ends with the first that applies, in this order:
+// usage, interrupted, site unreadable, site not understood, failed, ok.
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitFailed = 1;  // the site, a book or a page failed
+inline constexpr int kExitFailed = 1;  // a book is incomplete
 inline constexpr int kExitUsage = 2;   // unknown command/option/name, missing argument
+// No connection, name not found, certificate, time or size limit, redirect loop.
+inline constexpr int kExitSiteUnreadable = 3;
+// Read, but an expression found nothing or a book page had no image path.
+inline constexpr int kExitSiteNotUnderstood = 4;
 inline constexpr int kExitInterrupted = 130;
 
 enum class CliCommand { window, help, version, editions, subjects, books, download, pdf };
 
 struct CommandLine {
   CliCommand command = CliCommand::window;
-  std::vector<std::string> operands;  // after the command word, UTF-8
-  std::optional<std::string> directory;
+  std::vector<std::string> operands;     // after the command word, UTF-8
+  std::optional<std::string> directory;  // -d/--dir; never empty when set
+  std::optional<std::string> baseUrl;    // --base-url, as given
   bool open = false;
   bool all = false;
   bool insecure = false;
   bool pdf = false;
-  std::string error;  // a usage error (UTF-8); the run then ends with kExitUsage
+  bool quiet = false;    // no progress line: results and errors only
+  bool verbose = false;  // each page request on standard error
+  bool refetch = false;  // download: fetch every page again
+  bool partial = false;  // pdf: export although pages are missing
+  std::string error;     // a usage error (UTF-8); the run then ends with kExitUsage
 };
 
-// Options may stand before or after the command; "--" ends them. Without a
-// command word every argument is left to the window (Qt's own options such as
-// "-platform offscreen" among them). --base-url is read by start-up itself.
+// Parsed once, here. Options may stand before or after the command word; "--"
+// ends them, so every later argument is an operand. Any option not listed in
+// helpText() is a usage error when a command is given. Without a command word
+// the window opens, and single-dash arguments with their values are left to Qt
+// ("-platform offscreen"); an unknown "--option" or word is still an error.
 CommandLine parseCommandLine(const std::vector<std::string>& args);
 
 std::string helpText();

@@ -1,8 +1,9 @@
-#include "app/command_line.h"
+#include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cstdint>
 
-#include "app/process_state.h"  // kBaseUrlOption
+#include "app/command_line.h"
 
 namespace varnel {
 namespace {
@@ -15,141 +16,143 @@ struct CommandForm {
   std::size_t minOperands;
   std::size_t maxOperands;  // SIZE_MAX: any number
 };
+// download's operand count depends on --all and is checked on its own.
 constexpr CommandForm kCommands[] = {
     {"editions", CliCommand::editions, 0, 0}, {"subjects", CliCommand::subjects, 1, 1},
-    {"books", CliCommand::books, 2, 2},       {"download", CliCommand::download, 2, SIZE_MAX},
+    {"books", CliCommand::books, 2, 2},       {"download", CliCommand::download, 1, SIZE_MAX},
     {"pdf", CliCommand::pdf, 1, 1},
 };
 
-}  // namespace
-
-namespace {
-
-// The arguments split into options (applied to `cl`) and words (the command,
-// its operands, and Qt's own options for the window).
-struct ScannedArguments {
-  std::vector<std::string> words;
-  std::size_t literalFrom = SIZE_MAX;  // words from here on came after "--"
-  bool help = false;
-  bool version = false;
-};
-
-// The switch an option without a value sets; null for any other argument.
-bool* flagOption(std::string_view arg, CommandLine& cl) {
-  if (arg == "--open") return &cl.open;
-  if (arg == "--all") return &cl.all;
-  if (arg == "--insecure") return &cl.insecure;
-  if (arg == "--pdf") return &cl.pdf;
-  return nullptr;
+bool startsWith(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
 }
 
-// Applies one of our options; false when `arg` is not one of them.
-bool applyOption(const std::vector<std::string>& args, std::size_t& i, CommandLine& cl,
-                 ScannedArguments& scan) {
-  const std::string& arg = args[i];
-  const std::string baseUrl(kBaseUrlOption);
-  if (arg == "--help" || arg == "-h") {
-    scan.help = true;
-  } else if (arg == "--version" || arg == "-V") {
-    scan.version = true;
-  } else if (arg == baseUrl || arg == "--dir") {
-    if (i + 1 >= args.size()) {
-      cl.error = arg + " 需要一个值 (needs a value)";
-    } else if (arg == "--dir") {
-      cl.directory = args[++i];
-    } else {
-      ++i;  // the origin is read by start-up
-    }
-  } else if (arg.rfind(baseUrl + "=", 0) == 0) {
-    // read by start-up
-  } else if (arg.rfind("--dir=", 0) == 0) {
-    cl.directory = arg.substr(6);
-  } else if (bool* flag = flagOption(arg, cl)) {
-    *flag = true;
-  } else {
-    return false;
-  }
-  return true;
-}
-
-ScannedArguments scanArguments(const std::vector<std::string>& args, CommandLine& cl) {
-  ScannedArguments scan;
-  bool optionsEnded = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
-      if (optionsEnded && scan.literalFrom == SIZE_MAX) scan.literalFrom = scan.words.size();
-      scan.words.push_back(arg);
-    } else if (arg == "--") {
-      optionsEnded = true;
-    } else if (applyOption(args, i, cl, scan)) {
+// What CLI11 left over when no command word was given: single-dash options,
+// each with the value after it, belong to Qt; anything else is a mistake.
+std::string windowArgumentError(const std::vector<std::string>& leftOver) {
+  for (std::size_t i = 0; i < leftOver.size(); ++i) {
+    const std::string& arg = leftOver[i];
+    if (startsWith(arg, "--")) return "未知选项 (unknown option): " + arg;
+    if (startsWith(arg, "-") && arg.size() > 1) {
+      if (i + 1 < leftOver.size() && !startsWith(leftOver[i + 1], "-")) ++i;
       continue;
-    } else if (arg.rfind("--", 0) != 0 && i + 1 < args.size() && args[i + 1][0] != '-') {
-      scan.words.push_back(arg);  // maybe Qt's "-platform offscreen": decided later
-      scan.words.push_back(args[++i]);
+    }
+    return "未知命令 (unknown command): " + arg;
+  }
+  return {};
+}
+
+std::string downloadOperandError(const CommandLine& cl) {
+  const std::size_t count = cl.operands.size();
+  if (cl.all && count > 2) return "--all 与书目不能同时给出 (give books or --all, not both)";
+  if (!cl.all && count == 2) {
+    return "缺少书目: 请给出序号、书名或 --all (missing BOOK or --all)";
+  }
+  if (!cl.all && count < 2) return "download: 缺少参数 (missing argument)";
+  return {};
+}
+
+std::string operandError(const CommandForm& form, const CommandLine& cl) {
+  if (form.command == CliCommand::download) return downloadOperandError(cl);
+  const std::string word(form.word);
+  if (cl.operands.size() < form.minOperands) return word + ": 缺少参数 (missing argument)";
+  if (cl.operands.size() > form.maxOperands) return word + ": 参数过多 (too many arguments)";
+  return {};
+}
+
+// Two spellings CLI11 2.1.2 reads otherwise: "--dir=" (nothing after '=') takes
+// the next argument as its value, and "-d=DIR" keeps the '=' in the value.
+std::vector<std::string> spelledOut(const std::vector<std::string>& args) {
+  std::vector<std::string> spelled;
+  for (const std::string& arg : args) {
+    if (startsWith(arg, "--") && arg.size() > 3 && arg.find('=') == arg.size() - 1) {
+      spelled.push_back(arg.substr(0, arg.size() - 1));
+      spelled.emplace_back();
+    } else if (startsWith(arg, "-d=")) {
+      spelled.push_back("-d");
+      spelled.push_back(arg.substr(3));
     } else {
-      scan.words.push_back(arg);
+      spelled.push_back(arg);
     }
   }
-  return scan;
+  return spelled;
 }
 
-// Index of the word naming the command: the first that is not a single-dash
-// option (with its value) meant for Qt.
-std::size_t commandWordIndex(const std::vector<std::string>& words) {
-  std::size_t first = 0;
-  while (first < words.size() && words[first].size() > 1 && words[first][0] == '-' &&
-         words[first].rfind("--", 0) != 0) {
-    first += (first + 1 < words.size() && words[first + 1][0] != '-') ? 2 : 1;
-  }
-  return first;
-}
-
-const CommandForm* findCommand(std::string_view word) {
-  for (const CommandForm& candidate : kCommands) {
-    if (candidate.word == word) return &candidate;
-  }
-  return nullptr;
+// Every option belongs to the top level; the commands fall through to it, so
+// an option may stand before or after the command word.
+void addOptions(CLI::App& app, CommandLine& cl, bool& help, bool& version) {
+  app.add_flag("-h,--help", help);
+  app.add_flag("-V,--version", version);
+  app.add_flag("-q,--quiet", cl.quiet);
+  app.add_flag("-v,--verbose", cl.verbose);
+  app.add_flag("--open", cl.open);
+  app.add_flag("--pdf", cl.pdf);
+  app.add_flag("--all", cl.all);
+  app.add_flag("--insecure", cl.insecure);
+  app.add_flag("--refetch", cl.refetch);
+  app.add_flag("--partial", cl.partial);
+  app.add_option("-d,--dir", cl.directory)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  app.add_option("--base-url", cl.baseUrl)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
 }
 
 }  // namespace
 
 CommandLine parseCommandLine(const std::vector<std::string>& args) {
   CommandLine cl;
-  const ScannedArguments scan = scanArguments(args, cl);
-  if (scan.help || scan.version) {
-    cl.command = scan.help ? CliCommand::help : CliCommand::version;
+  CLI::App app("varnel", "varnel");
+  app.set_help_flag();  // the bilingual helpText() instead of CLI11's
+  app.allow_extras();   // judged below: Qt's options are welcome only without a command
+  app.fallthrough();
+  app.require_subcommand(0, 1);
+  bool help = false;
+  bool version = false;
+  addOptions(app, cl, help, version);
+  for (const CommandForm& form : kCommands) {
+    app.add_subcommand(std::string(form.word))->add_option("operands", cl.operands);
+  }
+
+  // CLI11 2.1.2 ends a command at "--" once its operands are satisfied and goes
+  // on parsing options in the parent, so the arguments after "--" never reach it.
+  const auto optionsEnd = std::find(args.begin(), args.end(), "--");
+  const std::vector<std::string> literal(optionsEnd == args.end() ? optionsEnd : optionsEnd + 1,
+                                         args.end());
+  std::vector<std::string> reversed = spelledOut({args.begin(), optionsEnd});
+  std::reverse(reversed.begin(), reversed.end());
+  try {
+    app.parse(reversed);
+  } catch (const CLI::ParseError& error) {
+    cl.command = CliCommand::help;
+    cl.error = std::string("用法错误 (usage error): ") + error.what();
     return cl;
   }
-  const std::size_t first = commandWordIndex(scan.words);
-  if (first >= scan.words.size()) {
+  if (help || version) {
+    cl.command = help ? CliCommand::help : CliCommand::version;
+    return cl;
+  }
+
+  const std::vector<CLI::App*> given = app.get_subcommands();
+  std::vector<std::string> leftOver = app.remaining(true);
+  if (given.empty()) {
+    leftOver.insert(leftOver.end(), literal.begin(), literal.end());
+    cl.error = windowArgumentError(leftOver);
     if (!cl.error.empty()) cl.command = CliCommand::help;
     return cl;  // the window, with whatever Qt options were given
   }
-  const std::string& word = scan.words[first];
-  const CommandForm* form = findCommand(word);
-  if (!form) {
-    cl.command = CliCommand::help;
-    if (cl.error.empty()) {
-      cl.error = (word.rfind("--", 0) == 0 ? "未知选项 (unknown option): "
-                                           : "未知命令 (unknown command): ") +
-                 word;
-    }
-    return cl;
-  }
+  const auto form =
+      std::find_if(std::begin(kCommands), std::end(kCommands),
+                   [&](const CommandForm& f) { return f.word == given[0]->get_name(); });
   cl.command = form->command;
-  for (std::size_t i = first + 1; i < scan.words.size(); ++i) {
-    const std::string& operand = scan.words[i];
-    if (i < scan.literalFrom && operand.rfind("--", 0) == 0 && cl.error.empty()) {
-      cl.error = "未知选项 (unknown option): " + operand;
-    }
-    cl.operands.push_back(operand);
+  cl.operands.insert(cl.operands.end(), literal.begin(), literal.end());
+  if (!leftOver.empty()) {
+    cl.error = (startsWith(leftOver[0], "-") ? "未知选项 (unknown option): "
+                                             : "多余的参数 (unexpected argument): ") +
+               leftOver[0];
+  } else if (cl.directory && cl.directory->empty()) {
+    cl.error = "--dir 不能为空 (--dir must name a directory)";
+  } else {
+    cl.error = operandError(*form, cl);
   }
-  if (cl.error.empty() && cl.operands.size() < form->minOperands) {
-    cl.error = word + ": 缺少参数 (missing argument)";
-  } else if (cl.error.empty() && cl.operands.size() > form->maxOperands) {
-    cl.error = word + ": 参数过多 (too many arguments)";
-  }
+  if (!cl.error.empty()) cl.command = CliCommand::help;
   return cl;
 }
 
@@ -158,50 +161,79 @@ std::string versionText() { return "Varnel下载器 " + std::string(kVersion); }
 std::string helpText() {
   return R"(用法:
   varnel                                     打开窗口
-  varnel [--base-url URL] editions           列出专版分类, 每行一个
-  varnel [--base-url URL] subjects 专版      列出该专版的学科分类
-  varnel [--base-url URL] books 专版 学科    列出书目: 序号<TAB>书名<TAB>页数
-  varnel [--base-url URL] [--dir 目录] [--open] [--pdf] download 专版 学科 (书目... | --all)
-                                             下载书目 (序号或完整书名, 可给多个), --all 下载全部
-  varnel pdf 书文件夹                        把已下载的书做成一个PDF (放在文件夹旁边)
+  varnel [选项] editions                     列出专版分类, 每行一个
+  varnel [选项] subjects 专版                列出该专版的学科分类
+  varnel [选项] books 专版 学科              列出书目: 序号<TAB>书名<TAB>页数
+  varnel [选项] download 专版 学科 书目...   下载书目 (序号或完整书名, 可给多个)
+  varnel [选项] download 专版 [学科] --all   下载该学科 (不给学科时: 该专版所有学科) 的全部书目
+  varnel [选项] pdf 书文件夹                 把已下载的书做成一个PDF (放在文件夹旁边)
   varnel --help | --version
 
-选项:
-  --base-url URL  目录网站的地址 (也可用环境变量 VARNEL_BASE_URL)
-  --dir 目录      本次下载的目录 (不写入 conf.ini; 不给时读取 conf.ini 的 DownloadPath)
+选项 (可放在命令前或后; -- 之后的参数都不是选项):
+  -d, --dir 目录  书放在哪里: 此目录, 否则 conf.ini 的 DownloadPath, 否则当前目录
+                  (不写入 conf.ini; 空目录是用法错误)
+  -q, --quiet     不显示进度, 只输出结果和错误
+  -v, --verbose   在标准错误上列出每次页面请求: 地址、状态码、第几次尝试、用时
+  --base-url URL  目录网站的地址 (否则环境变量 VARNEL_BASE_URL, 否则内置地址)
+  --all           下载全部书目
   --open          每本书下载完成后打开其文件夹
   --pdf           每本完整下载的书另存为一个PDF
+  --refetch       下载: 已在磁盘上的页面也重新获取
+  --partial       pdf: 缺页时也导出 (并说明缺了哪些页)
   --insecure      不验证网站的证书 (同 conf.ini 中 IgnoreCertificateErrors=True)
+  -h, --help      显示本说明
+  -V, --version   显示版本
 
 进度显示在标准错误上; 每本书完成后, 其文件夹路径输出到标准输出.
 命令行运行不会写 conf.ini, 只写书的文件夹.
-退出状态: 0 全部页面已下载; 1 网站无法读取、书页没有图片路径或有页面失败;
-          2 用法错误 (未知命令、选项、专版、学科或书目); 130 被 Ctrl-C 或 SIGTERM 中断.
+退出状态 (取第一个适用的):
+  2    用法错误 (未知命令、选项、专版、学科或书目)
+  130  被 Ctrl-C 或 SIGTERM 中断
+  3    无法读取网站 (无法连接、域名无法解析、证书、超时或超出大小限制、重定向循环)
+  4    读到了网站但无法理解 (表达式没有找到内容、书页没有图片路径)
+  1    有书没有下载完整
+  0    全部完成
 
 Usage:
   varnel                                     open the window
-  varnel [--base-url URL] editions           list the editions (专版分类), one per line
-  varnel [--base-url URL] subjects EDITION   list the subjects (学科分类) of an edition
-  varnel [--base-url URL] books EDITION SUBJECT
-                                             list the books: number<TAB>title<TAB>pages
-  varnel [--base-url URL] [--dir DIR] [--open] [--pdf] download EDITION SUBJECT (BOOK... | --all)
-                                             download books (row numbers or exact titles), or all
-  varnel pdf FOLDER                          make one PDF of a downloaded book, beside its folder
+  varnel [OPTIONS] editions                  list the editions (专版分类), one per line
+  varnel [OPTIONS] subjects EDITION          list the subjects (学科分类) of an edition
+  varnel [OPTIONS] books EDITION SUBJECT     list the books: number<TAB>title<TAB>pages
+  varnel [OPTIONS] download EDITION SUBJECT BOOK...
+                                             download books (row numbers or exact titles)
+  varnel [OPTIONS] download EDITION [SUBJECT] --all
+                                             every book of the subject (without a subject:
+                                             of every subject of the edition)
+  varnel [OPTIONS] pdf FOLDER                make one PDF of a downloaded book, beside its folder
   varnel --help | --version
 
-Options:
-  --base-url URL  the catalogue site's address (or the environment variable VARNEL_BASE_URL)
-  --dir DIR       download directory for this run (conf.ini is not written; without it,
-                  DownloadPath from conf.ini is used)
+Options (before or after the command; nothing after -- is an option):
+  -d, --dir DIR   where books go: DIR, else DownloadPath from conf.ini, else the current
+                  directory (conf.ini is never written; an empty DIR is a usage error)
+  -q, --quiet     no progress line: results and errors only
+  -v, --verbose   each page request on standard error: address, status, attempt, time
+  --base-url URL  the catalogue site's address (else the environment variable
+                  VARNEL_BASE_URL, else the built-in address)
+  --all           download every book
   --open          open each finished book's folder
   --pdf           also write each complete book as one PDF
+  --refetch       download: fetch every page again, also those already on disk
+  --partial       pdf: export although pages are missing (and say which)
   --insecure      do not verify the site's certificate (as IgnoreCertificateErrors=True in conf.ini)
+  -h, --help      show this text
+  -V, --version   show the version
 
 Progress goes to standard error; each finished book's folder is printed on standard output.
 A command-line run writes nothing but the book folders (never conf.ini).
-Exit status: 0 every page arrived; 1 the site could not be read, a book page had no image
-path, or pages failed; 2 usage error (unknown command, option, edition, subject or book);
-130 interrupted by Ctrl-C or SIGTERM.
+Exit status (the first that applies):
+  2    usage error (unknown command, option, edition, subject or book)
+  130  interrupted by Ctrl-C or SIGTERM
+  3    the site could not be read (no connection, name not found, certificate, time or
+       size limit, redirect loop)
+  4    the site was read but not understood (an expression found nothing, a book page
+       without an image path)
+  1    a book is incomplete
+  0    all complete
 )";
 }
 

@@ -78,13 +78,13 @@ int main(int argc, char** argv) {
   registerShutdownRoutine();
 
   std::vector<std::string> args(argv + 1, argv + argc);
-  setCatalogueOrigin(
-      resolveCatalogueOrigin(args, std::getenv(kBaseUrlEnvironment), buildBaseUrl()));
+  const CommandLine commandLine = parseCommandLine(args);
+  setCatalogueOrigin(resolveCatalogueOrigin(commandLine.baseUrl, std::getenv(kBaseUrlEnvironment),
+                                            buildBaseUrl()));
   QCoreApplication::setApplicationName(QStringLiteral("varnel"));
   setJpegReencoder(reencodeAsJpeg);
 
   // A command runs headless: no application object, no display needed.
-  const CommandLine commandLine = parseCommandLine(args);
   if (commandLine.command != CliCommand::window) {
     configureSettingsLocation();
     leaveProcess(runCommandLine(commandLine, {.out = stdout,

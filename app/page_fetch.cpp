@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <mutex>
 #include <random>
 #include <thread>
 
@@ -67,7 +68,23 @@ void waitUnlessCancelled(int ms, const std::function<bool()>& cancelled) {
   }
 }
 
+std::mutex listenerMutex;
+PageRequestListener& requestListener() {
+  static auto* listener = new PageRequestListener;  // never destroyed: page jobs may outlive exit
+  return *listener;
+}
+
+void reportRequest(const PageRequestEvent& event) {
+  std::lock_guard lock(listenerMutex);
+  if (requestListener()) requestListener()(event);
+}
+
 }  // namespace
+
+void setPageRequestListener(PageRequestListener listener) {
+  std::lock_guard lock(listenerMutex);
+  requestListener() = std::move(listener);
+}
 
 PageImageKind recognisePageImage(std::string_view body) {
   if (startsWith(body, kJpegStart)) {
@@ -147,9 +164,17 @@ PageFetch fetchPageImage(const Text& url, bool verifyCertificates,
   PageFetch fetch;
   while (fetch.attempts < kPageAttempts) {
     if (cancelled && cancelled()) break;
+    const auto started = std::chrono::steady_clock::now();
     SiteAnswer answer = fetchFromSite(url, true, verifyCertificates);
     ++fetch.attempts;
     fetch.status = answer.status;
+    reportRequest(
+        {.url = url,
+         .status = answer.status,
+         .attempt = fetch.attempts,
+         .milliseconds = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                              std::chrono::steady_clock::now() - started)
+                                              .count())});
     const PageVerdict verdict = judgePageAnswer(answer);
     if (verdict != PageVerdict::accepted && answer.status >= 200 && answer.status <= 299) {
       fetch.refusal = describeRefusedPage(answer);

@@ -57,6 +57,17 @@ struct PageFetch {
   bool absent() const { return status == 404 || status == 410; }
 };
 
+// One page request as it ended (the command line's -v prints them).
+struct PageRequestEvent {
+  Text url;
+  int status = 0;   // 0: nothing was received
+  int attempt = 0;  // from 1
+  int milliseconds = 0;
+};
+using PageRequestListener = std::function<void(const PageRequestEvent&)>;
+// Process-wide, told on the page job's thread after every request; empty: nobody.
+void setPageRequestListener(PageRequestListener listener);
+
 // Fetches `url` up to kPageAttempts times, waiting between attempts. Stops
 // early (no further attempt, no wait) once `cancelled` returns true.
 PageFetch fetchPageImage(const Text& url, bool verifyCertificates,

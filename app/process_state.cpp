@@ -41,20 +41,11 @@ void shutdownHandler() { runShutdownRoutine(); }
 
 }  // namespace
 
-Text resolveCatalogueOrigin(const std::vector<std::string>& args, const char* environmentValue,
+Text resolveCatalogueOrigin(const std::optional<std::string>& option, const char* environmentValue,
                             std::string_view buildDefault) {
-  const std::string prefix = std::string(kBaseUrlOption) + "=";
-  std::string fromArgs;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == kBaseUrlOption && i + 1 < args.size()) {
-      fromArgs = args[++i];
-    } else if (args[i].compare(0, prefix.size(), prefix) == 0) {
-      fromArgs = args[i].substr(prefix.size());
-    }
-  }
+  const std::string_view fromArgs = option ? std::string_view(*option) : std::string_view();
   for (std::string_view candidate :
-       {std::string_view(fromArgs), std::string_view(environmentValue ? environmentValue : ""),
-        buildDefault}) {
+       {fromArgs, std::string_view(environmentValue ? environmentValue : ""), buildDefault}) {
     Text origin = stripTrailingSlashes(candidate);
     if (!origin.empty()) return origin;
   }

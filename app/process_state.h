@@ -6,6 +6,7 @@
 // process then leaves without running static destructors.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,14 +18,13 @@
 
 namespace varnel {
 
-inline constexpr std::string_view kBaseUrlOption = "--base-url";
 inline constexpr const char* kBaseUrlEnvironment = "VARNEL_BASE_URL";
 
-// The catalogue's origin: `--base-url URL` (or `--base-url=URL`) wins, then the
-// environment value, then the build's default; an empty or missing value falls
-// through to the next. Trailing slashes are dropped, because paths taken from
-// the site begin with "/" and are joined without a separator.
-Text resolveCatalogueOrigin(const std::vector<std::string>& args, const char* environmentValue,
+// The catalogue's origin: the --base-url value of the parsed command line wins,
+// then the environment value, then the build's default; an empty or missing
+// value falls through to the next. Trailing slashes are dropped, because paths
+// taken from the site begin with "/" and are joined without a separator.
+Text resolveCatalogueOrigin(const std::optional<std::string>& option, const char* environmentValue,
                             std::string_view buildDefault);
 // The origin compiled into the program.
 std::string_view buildBaseUrl();

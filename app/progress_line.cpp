@@ -83,6 +83,20 @@ std::string cutToWidth(std::string_view utf8, int columns) {
   return utf16ToUtf8(std::u16string_view(wide).substr(0, i));
 }
 
+std::string printableText(std::string_view utf8) {
+  std::string shown;
+  shown.reserve(utf8.size());
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(utf8[i]);
+    // C1 controls are U+0080..U+009F: 0xC2 then 0x80..0x9F in UTF-8.
+    const bool c1 = byte == 0xC2 && i + 1 < utf8.size() &&
+                    (static_cast<unsigned char>(utf8[i + 1]) & 0xE0) == 0x80;
+    if (c1) ++i;
+    shown += (byte < 0x20 || byte == 0x7F || c1) ? '?' : utf8[i];
+  }
+  return shown;
+}
+
 std::string formatProgress(const ProgressFigures& f, std::string_view titleUtf8, int columns) {
   const int percent = f.total > 0 ? f.finished * 100 / f.total : 0;
   std::string line = "[" + std::to_string(f.finished) + "/" + std::to_string(f.total) + "] " +
@@ -130,11 +144,13 @@ void ProgressLine::update(const ProgressFigures& figures, Clock::time_point now)
   std::fflush(out_);
 }
 
-void ProgressLine::bookEnded(std::string_view summaryUtf8) {
+void ProgressLine::bookEnded(std::string_view summaryUtf8) { note(summaryUtf8); }
+
+void ProgressLine::note(std::string_view lineUtf8) {
   if (terminal_ && drawn_) std::fprintf(out_, "\r%s", kClearToEnd.data());
-  std::fprintf(out_, "%.*s\n", static_cast<int>(summaryUtf8.size()), summaryUtf8.data());
+  std::fprintf(out_, "%.*s\n", static_cast<int>(lineUtf8.size()), lineUtf8.data());
   std::fflush(out_);
-  drawn_ = false;
+  drawn_ = false;  // the next update draws the line again at once
 }
 
 }  // namespace varnel

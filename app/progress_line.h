@@ -20,6 +20,12 @@ int displayWidth(std::string_view utf8);
 // character boundary.
 std::string cutToWidth(std::string_view utf8, int columns);
 
+// `utf8` with every control character (C0 including tab and line feed, DEL,
+// and C1 such as U+009B) shown as '?': text from the site must not be able to
+// move the cursor, set the terminal's title or recolour what follows. Every
+// print of site text to a terminal or a log goes through here.
+std::string printableText(std::string_view utf8);
+
 struct ProgressFigures {
   int finished = 0;  // pages written or failed
   int total = 0;
@@ -43,6 +49,8 @@ class ProgressLine {
   void update(const ProgressFigures& figures, Clock::time_point now = Clock::now());
   // Clears the line on a terminal; `summary` follows on a line of its own.
   void bookEnded(std::string_view summaryUtf8);
+  // A line of its own between two drawings of the progress line (-v's requests).
+  void note(std::string_view lineUtf8);
 
  private:
   std::FILE* out_;

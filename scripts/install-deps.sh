@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   # libraries
   qt6-base-dev libcurl4-openssl-dev libmodest-dev libboost-regex-dev
-  libpng-dev zlib1g-dev libqpdf-dev
+  libpng-dev zlib1g-dev libqpdf-dev libcli11-dev
   # tests
   libgtest-dev libgmock-dev libcpp-httplib-dev fonts-wqy-microhei
   # benchmarks and their peers

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/banner_image.h"
+#include "app/command_line.h"
 #include "app/headless_controls.h"
 #include "app/ini_file.h"
 #include "app/process_state.h"
@@ -235,6 +236,7 @@ TEST(HeadlessControls, ConcurrentWritersLoseNothing) {
   }
 }
 
+// Through the parser, as start-up does: the origin is read from the one parse.
 TEST(CatalogueOrigin, PrecedenceAndTrailingSlashes) {
   using Args = std::vector<std::string>;
   struct Case {
@@ -251,13 +253,19 @@ TEST(CatalogueOrigin, PrecedenceAndTrailingSlashes) {
        "http://arg:3"},
       {"option with '='", {"--base-url=http://eq:4"}, nullptr, "http://eq:4"},
       {"last option wins", {"--base-url", "http://a", "--base-url=http://b"}, nullptr, "http://b"},
-      {"option without its value is ignored", {"--base-url"}, "http://env:2", "http://env:2"},
+      {"empty option falls through", {"--base-url", ""}, "http://env:2", "http://env:2"},
       {"empty environment falls through", {}, "", "http://build:1"},
       {"trailing slashes dropped", {"--base-url", "http://arg:3//"}, nullptr, "http://arg:3"},
       {"other arguments are left alone", {"-platform", "offscreen"}, nullptr, "http://build:1"},
+      {"after -- it is an operand",
+       {"download", "e", "s", "--", "--base-url", "http://arg:3"},
+       nullptr,
+       "http://build:1"},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(resolveCatalogueOrigin(c.args, c.env, "http://build:1/"), c.expected) << c.why;
+    const CommandLine cl = parseCommandLine(c.args);
+    EXPECT_EQ(cl.error, "") << c.why;
+    EXPECT_EQ(resolveCatalogueOrigin(cl.baseUrl, c.env, "http://build:1/"), c.expected) << c.why;
   }
 }
 

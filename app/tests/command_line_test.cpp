@@ -12,6 +12,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -61,26 +62,81 @@ TEST(CommandLineParse, CommandsOptionsAndUsageErrors) {
        3,
        false,
        "after -- a title may start with dashes"},
+      {{"download", "a", "--all"}, CliCommand::download, 1, false, "every subject of an edition"},
+      {{"download", "a", "b", "1", "--all"}, CliCommand::help, 0, true, "--all with a book"},
+      {{"download", "a", "b"}, CliCommand::help, 0, true, "neither a book nor --all"},
+      {{"download", "a", "b", "--", "--base-url", "http://h"},
+       CliCommand::download,
+       4,
+       false,
+       "after -- even an option's name is an operand"},
       {{"pdf", "/books/x"}, CliCommand::pdf, 1, false, "export a folder"},
+      {{"pdf", "--partial", "/books/x"}, CliCommand::pdf, 1, false, "export a torn book"},
+      {{"-q", "editions"}, CliCommand::editions, 0, false, "a short option before the command"},
+      {{"editions", "-v"}, CliCommand::editions, 0, false, "a short option after it"},
+      {{"-qv", "--refetch", "download", "a", "b", "1"},
+       CliCommand::download,
+       3,
+       false,
+       "short options together"},
       {{"bogus"}, CliCommand::help, 0, true, "unknown command"},
       {{"editions", "--bogus"}, CliCommand::help, 0, true, "unknown option"},
+      {{"-x", "editions"}, CliCommand::help, 0, true, "unknown short option, never the window"},
+      {{"editions", "-x"}, CliCommand::help, 0, true, "unknown short option after the command"},
+      {{"-platform", "offscreen", "editions"}, CliCommand::help, 0, true, "Qt's only alone"},
+      {{"--bogus"}, CliCommand::help, 0, true, "unknown long option without a command"},
       {{"--dir"}, CliCommand::help, 0, true, "option without its value"},
+      {{"--base-url"}, CliCommand::help, 0, true, "origin without its value"},
+      {{"--dir", "", "editions"}, CliCommand::help, 0, true, "an empty directory"},
+      {{"editions", "--dir="}, CliCommand::help, 0, true, "an empty directory after '='"},
+      {{"--dir=", "editions"}, CliCommand::help, 0, true, "'=' and nothing: not the next word"},
       {{"--help"}, CliCommand::help, 0, false, "help"},
       {{"download", "-h"}, CliCommand::help, 0, false, "help wins"},
       {{"--version"}, CliCommand::version, 0, false, "version"},
+      {{"-V"}, CliCommand::version, 0, false, "version, short"},
   };
   for (const Case& c : cases) {
     const CommandLine cl = parseCommandLine(c.args);
     EXPECT_EQ(!cl.error.empty(), c.error) << c.why << ": " << cl.error;
-    if (c.error) continue;
+    if (c.error) {
+      EXPECT_NE(cl.command, CliCommand::window) << c.why << ": an error never opens the window";
+      continue;
+    }
     EXPECT_EQ(cl.command, c.command) << c.why;
     EXPECT_EQ(cl.operands.size(), c.operands) << c.why;
   }
-  const CommandLine download =
-      parseCommandLine({"--dir", "/x", "--open", "download", "a", "b", "1"});
-  EXPECT_EQ(download.directory, "/x");
-  EXPECT_TRUE(download.open);
-  EXPECT_FALSE(download.pdf);
+  struct Fields {
+    std::vector<std::string> args;
+    std::optional<std::string> directory;
+    std::optional<std::string> baseUrl;
+    const char* why;
+  };
+  const Fields fields[] = {
+      {{"--dir", "/x", "download", "a", "b", "1"}, "/x", std::nullopt, "--dir DIR"},
+      {{"download", "a", "b", "1", "-d", "/x"}, "/x", std::nullopt, "-d DIR after the command"},
+      {{"--dir=/x", "editions"}, "/x", std::nullopt, "the value without its '='"},
+      {{"-d/x", "editions"}, "/x", std::nullopt, "short option glued to its value"},
+      {{"-d=/x", "editions"}, "/x", std::nullopt, "short option with '='"},
+      {{"--base-url=", "editions"}, std::nullopt, "", "an empty origin, not the next word"},
+      {{"editions", "--base-url=http://h"}, std::nullopt, "http://h", "origin after the command"},
+      {{"--base-url", "http://a", "--base-url=http://b"}, std::nullopt, "http://b", "last wins"},
+      {{"download", "a", "b", "--", "--base-url", "http://h"},
+       std::nullopt,
+       std::nullopt,
+       "no origin after --"},
+  };
+  for (const Fields& f : fields) {
+    const CommandLine cl = parseCommandLine(f.args);
+    EXPECT_EQ(cl.error, "") << f.why;
+    EXPECT_EQ(cl.directory, f.directory) << f.why;
+    EXPECT_EQ(cl.baseUrl, f.baseUrl) << f.why;
+  }
+  const CommandLine flags =
+      parseCommandLine({"--open", "-q", "download", "a", "b", "1", "--refetch", "--insecure"});
+  EXPECT_TRUE(flags.open && flags.quiet && flags.refetch && flags.insecure);
+  EXPECT_FALSE(flags.pdf || flags.verbose || flags.all || flags.partial);
+  const CommandLine more = parseCommandLine({"--pdf", "-v", "--partial", "--all", "editions"});
+  EXPECT_TRUE(more.pdf && more.verbose && more.partial && more.all);
 }
 
 TEST(ProgressLineFormat, FitsTheTerminalAndCountsChineseAsTwoColumns) {
@@ -89,6 +145,8 @@ TEST(ProgressLineFormat, FitsTheTerminalAndCountsChineseAsTwoColumns) {
   EXPECT_EQ(displayWidth("第1页"), 5);
   EXPECT_EQ(cutToWidth("数学第一册", 5), "数学");
   EXPECT_EQ(cutToWidth("ab数", 3), "ab") << "a wide character does not half-fit";
+  EXPECT_EQ(printableText("a\u009b2Jb\tc\n数\u00a0"), "a?2Jb?c?数\u00a0")
+      << "C1 (CSI) and C0 as '?', a no-break space and Chinese kept";
 
   const ProgressFigures figures{
       .finished = 37, .total = 212, .failed = 1, .retries = 2, .bytes = 41 << 20, .seconds = 10};
@@ -111,7 +169,8 @@ struct RunResult {
 class CommandLineRuns : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    site_ = new demo::DemoSite(demo::DemoOptions{.imageWidth = 62, .imageHeight = 88});
+    site_ = new demo::DemoSite(
+        demo::DemoOptions{.faultCases = true, .imageWidth = 62, .imageHeight = 88});
     ASSERT_TRUE(site_->start());
   }
   static void TearDownTestSuite() {
@@ -213,8 +272,16 @@ TEST_F(CommandLineRuns, ListingAndExitStatuses) {
       {{"download", "小学专版", "英语"}, "", 2, "", "--all", "no book given"},
       {{"frobnicate"}, "", 2, "", "frobnicate", "unknown command"},
       {{"editions", "--frob"}, "", 2, "", "--frob", "unknown option"},
-      {{"editions"}, closed, 1, "", "无法连接网站", "the site cannot be read"},
-      {{"books", "示例专版", "空分类"}, "", 1, "", "拉取失败", "a subject without books"},
+      {{"-x", "editions"}, "", 2, "", "-x", "unknown short option"},
+      {{"-q", "editions"}, "", 0, "小学专版", "", "a short option never opens the window"},
+      {{"download", "小学专版", "数学", "--", "--base-url", closed},
+       "",
+       2,
+       "",
+       "没有这本书",
+       "after --, no origin: a title"},
+      {{"editions"}, closed, 3, "", "无法连接网站", "the site cannot be read"},
+      {{"books", "示例专版", "空分类"}, "", 4, "", "拉取失败", "a subject without books"},
       {{"--dir", "BOOKS", "download", "示例专版", "故障演示", "无路径示例"},
        "",
        1,
@@ -243,6 +310,12 @@ TEST_F(CommandLineRuns, ListingAndExitStatuses) {
     EXPECT_NE(r.err.find(c.inErr), std::string::npos) << c.why << "\n" << r.err;
   }
   EXPECT_NE(run({"--help"}).out.find("Usage:"), std::string::npos) << "English after";
+
+  // A title that would retitle and recolour the terminal is shown with '?'.
+  const RunResult odd =
+      run({"books", std::string(demo::kFaultEdition), std::string(demo::kLinksSubject)});
+  EXPECT_NE(odd.out.find("\t控制?]0;改标题?字符?[31m红?\t2\n"), std::string::npos) << odd.out;
+  EXPECT_EQ(odd.out.find_first_of("\x1b\x07\x7f"), std::string::npos);
 }
 
 TEST_F(CommandLineRuns, DownloadsAreByteIdenticalAndWriteNothingElse) {
@@ -287,6 +360,45 @@ TEST_F(CommandLineRuns, DownloadsAreByteIdenticalAndWriteNothingElse) {
   }
   EXPECT_TRUE(fs::is_empty(root_ / "cwd"));
   EXPECT_TRUE(fs::is_empty(root_ / "home"));
+}
+
+TEST_F(CommandLineRuns, WhereBooksGoAndWhatIsPrinted) {
+  // Without --dir (and without DownloadPath): the current directory. The last
+  // row is chosen by its number. -q: the folder on standard output, nothing else.
+  // A conf.ini beside the program may name a DownloadPath: then --dir.
+  const fs::path programConf = fs::path(VARNEL_EXECUTABLE).parent_path() / "conf.ini";
+  const bool noConf = !fs::exists(programConf);
+  const auto& maths = site_->catalogue().findSubject("小学专版", "数学")->books;
+  std::vector<std::string> args = {"-q", "download", "小学专版", "数学",
+                                   std::to_string(maths.size())};
+  if (!noConf) args.insert(args.end(), {"--dir", books_.string()});
+  const RunResult quiet = run(args);
+  ASSERT_EQ(quiet.status, 0) << quiet.err;
+  const fs::path folder =
+      (noConf ? fs::canonical(root_ / "cwd") : books_) / ("小学专版--数学--" + maths.back().title);
+  EXPECT_EQ(lines(quiet.out), std::vector<std::string>{folder.string()});
+  EXPECT_EQ(quiet.err, "");
+  EXPECT_EQ(readFile(folder / "1.jpg"), site_->catalogue().pageImage(maths.back(), 1));
+
+  // An edition without a subject: every subject's books. -v: each request.
+  const RunResult edition = run({"download", "综合资源", "--all", "-v", "-d", books_.string()});
+  ASSERT_EQ(edition.status, 0) << edition.err;
+  int pages = 0;
+  for (const demo::DemoSubject& subject : site_->catalogue().findEdition("综合资源")->subjects) {
+    for (const demo::DemoBook& book : subject.books) {
+      expectBookAsServed(*site_, "综合资源", subject.name, book);
+      pages += book.pageCount;
+    }
+  }
+  EXPECT_EQ(lines(edition.out).size(), 2u);
+  std::size_t requests = 0;
+  for (const std::string& line : lines(edition.err)) {
+    if (line.rfind("GET " + site_->origin() + "/", 0) == 0 &&
+        line.find(" → 200, 第 1 次 (attempt 1), ") != std::string::npos) {
+      ++requests;
+    }
+  }
+  EXPECT_EQ(requests, static_cast<std::size_t>(pages)) << edition.err;
 }
 
 TEST_F(CommandLineRuns, InterruptStopsCleanlyWithStatus130) {

@@ -257,6 +257,7 @@ void DemoCatalogue::addFaultEditions(int& nextBookId) {
   DemoBook unreadable = book(kUnreadablePageCountBook, 4);
   unreadable.pageCountText = "约120";
   links.books.push_back(std::move(unreadable));
+  links.books.push_back(book(kControlCharactersBook, 2));
   faults.subjects.push_back(std::move(links));
 
   DemoSubject absolute{.name = std::string(kAbsoluteLinkSubject),

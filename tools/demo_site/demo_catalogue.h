@@ -38,6 +38,7 @@
 //                    differ only in their last character (kLongTitleA/B)
 //       页数前有空格  pagecount " 12" (12 pages)
 //       页数不明      pagecount "约120" (4 pages served)
+//       a title holding ESC, BEL and DEL (kControlCharactersBook, 2 pages)
 //     绝对链接  linked as "http://<Host header>/list/7-3.html"
 //       绝对链接示例
 //   人教版2.0 (/list/8-*): subjects "数学", "数学.选修", "拓展[16777215]"
@@ -91,6 +92,9 @@ inline constexpr std::string_view kLinksSubject = "链接与页数";
 inline constexpr std::string_view kRelativeLinksBook = "相对链接示例";
 inline constexpr std::string_view kBlankPageCountBook = "页数前有空格";
 inline constexpr std::string_view kUnreadablePageCountBook = "页数不明";
+// A title that would set a terminal's title (OSC), ring its bell and turn it red.
+inline constexpr std::string_view kControlCharactersBook =
+    "控制\x1b]0;改标题\x07字符\x1b[31m红\x7f";
 inline constexpr std::string_view kAbsoluteLinkSubject = "绝对链接";
 inline constexpr std::string_view kAbsoluteLinkBook = "绝对链接示例";
 inline constexpr std::string_view kDottedEdition = "人教版2.0";
