@@ -66,7 +66,7 @@ mkdir -p "$home/.config/varnel" "$root/books"
 printf '[config]\nDownloadPath=%s\n' "$root/books" >"$home/.config/varnel/conf.ini"
 "$prefix/bin/varnel-demo-site" --port 0 --quiet --image-size 40x60 >"$root/site.log" &
 site_pid=$!
-for _ in $(seq 100); do
+for _ in $(seq 300); do  # up to 30 s on a loaded machine
   port=$(sed -n 's/^PORT //p' "$root/site.log")
   [[ -n $port ]] && break
   sleep 0.1
