@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -58,9 +59,18 @@ void startUpMessageHandler(QtMsgType type, const QMessageLogContext& context,
   if (previousHandler) previousHandler(type, context, message);
 }
 
+// An installed copy (its desktop entry under ../share) keeps its settings in
+// the user's configuration directory even when it could write beside itself,
+// as root can in /usr/bin: nothing there may outlive the package.
+bool isInstalledCopy(const std::string& programDir) {
+  std::error_code error;
+  return std::filesystem::exists(
+      std::filesystem::path(programDir) / "../share/applications/varnel.desktop", error);
+}
+
 void configureSettingsLocation() {
   std::string programDir = varnel::programDirectory();
-  bool writable = varnel::isWritableDirectory(programDir);
+  bool writable = varnel::isWritableDirectory(programDir) && !isInstalledCopy(programDir);
   std::string configDir =
       QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation).toStdString();
   std::string downloadDir =

@@ -9,12 +9,14 @@ packages=(
   qt6-base-dev libcurl4-openssl-dev libmodest-dev libboost-regex-dev
   libpng-dev zlib1g-dev libqpdf-dev libcli11-dev
   # tests
-  libgtest-dev libgmock-dev libcpp-httplib-dev fonts-wqy-microhei
+  libgtest-dev libgmock-dev libcpp-httplib-dev fonts-wqy-microhei desktop-file-utils
   # benchmarks and their peers
   libbenchmark-dev rapidjson-dev nlohmann-json3-dev libtbb-dev python3-lxml
   aria2 curl img2pdf qpdf
   # fuzzing
   clang libclang-rt-14-dev
+  # the Debian package (scripts/package.sh)
+  dpkg-dev lintian
 )
 
 missing=()
