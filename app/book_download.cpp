@@ -382,7 +382,7 @@ BookDownloadOutcome runBookDownload(Controls& controls) {
   auto failEarly = [&](DownloadResult result, Text message) {
     outcome.result = result;
     outcome.message = std::move(message);
-    outcome.failed = book.pageCount;
+    outcome.notRequested = book.pageCount;
     return finishDownload(controls, book, std::move(outcome), started);
   };
   if (book.pageCount <= 0) {

@@ -11,6 +11,7 @@
 
 #include "app/book_download.h"
 #include "app/book_list.h"
+#include "app/book_record.h"
 #include "app/catalogue_site.h"
 #include "app/catalogue_sync.h"
 #include "app/headless_controls.h"
@@ -32,7 +33,12 @@ namespace {
 // flight end; anywhere else, or a second time, the process leaves at once.
 void onFirstInterrupt() { requestDownloadCancel(); }
 
-void installInterruptHandlers() { installInterruptHandler(kExitInterrupted, {}, onFirstInterrupt); }
+// Said at once, from the handler: the pages in flight may take a moment.
+constexpr std::string_view kStoppingNotice = "\n正在停止… (再按 Ctrl-C 立即退出)\n";
+
+void installInterruptHandlers() {
+  installInterruptHandler(kExitInterrupted, kStoppingNotice, onFirstInterrupt);
+}
 
 // --- output --------------------------------------------------------------------------
 // Text from the site as it may be printed: UTF-8, control characters shown as '?'.
@@ -177,14 +183,66 @@ class ProgressReporter {
 std::string summaryOf(const BookDownloadOutcome& outcome) {
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%.1f", outcome.seconds);
-  std::string line =
-      siteText(outcome.title) + ": " + siteText(outcome.message) + " — 写入 " +
-      std::to_string(outcome.written) + " 页, 失败 " + std::to_string(outcome.failed) +
-      " 页, 重试 " + std::to_string(outcome.retries) + " 次, " + seconds + " 秒 (" +
-      std::to_string(outcome.written) + " written, " + std::to_string(outcome.failed) +
-      " failed, " + std::to_string(outcome.retries) + " retries, " + seconds + " s)";
+  const std::string w = std::to_string(outcome.written), a = std::to_string(outcome.alreadyThere),
+                    f = std::to_string(outcome.failed), n = std::to_string(outcome.notRequested),
+                    r = std::to_string(outcome.retries);
+  std::string line = siteText(outcome.title) + ": " + siteText(outcome.message) + " — 写入 " + w +
+                     " 页, 已有 " + a + " 页, 失败 " + f + " 页, 未下载 " + n + " 页, 重试 " + r +
+                     " 次, " + seconds + " 秒 (" + w + " written, " + a + " already there, " + f +
+                     " failed, " + n + " not requested, " + r + " retries, " + seconds + " s)";
+  // An unfinished book says which pages it lacks and where it is.
+  const bool started = !outcome.folder.empty();
+  if (started && outcome.result != DownloadResult::complete && !outcome.missing.empty()) {
+    line += "\n  缺少第 " + pageRanges(outcome.missing, ", ", "–") + " 页 (missing pages " +
+            pageRanges(outcome.missing, ", ", "-") + "): " + outcome.folder;
+  }
+  if (!outcome.detail.empty()) line += "\n  " + printableText(outcome.detail);
   return line;
 }
+
+// The exit status a book's outcome calls for.
+int exitStatusOf(const BookDownloadOutcome& outcome) {
+  switch (outcome.result) {
+    case DownloadResult::complete:
+    case DownloadResult::notStarted:
+      return kExitOk;
+    case DownloadResult::cancelled:
+      return kExitInterrupted;
+    case DownloadResult::unreachable:
+      return kExitSiteUnreadable;
+    case DownloadResult::noBasePath:
+    case DownloadResult::noPageCount:
+      return kExitSiteNotUnderstood;
+    case DownloadResult::incomplete:
+    case DownloadResult::folderFailed:
+      break;
+  }
+  return kExitFailed;
+}
+
+// Books of one run, for the line after several.
+struct DownloadTotals {
+  int books = 0;
+  int complete = 0;
+  int pages = 0;
+  int written = 0;
+  int alreadyThere = 0;
+  void add(const BookDownloadOutcome& outcome) {
+    ++books;
+    if (outcome.result == DownloadResult::complete) ++complete;
+    pages += outcome.pageCount;
+    written += outcome.written;
+    alreadyThere += outcome.alreadyThere;
+  }
+  std::string line() const {
+    const std::string b = std::to_string(books), c = std::to_string(complete),
+                      u = std::to_string(books - complete), w = std::to_string(written),
+                      a = std::to_string(alreadyThere);
+    return "共 " + b + " 本: 完成 " + c + " 本, 未完成 " + u + " 本; 写入 " + w + " 页, 已有 " + a +
+           " 页 (" + b + " books: " + c + " complete, " + u + " not; " + w + " pages written, " +
+           a + " already there)";
+  }
+};
 
 // The title part of a book folder's name ("edition--subject--title").
 std::string titleOfFolder(const std::string& folder) {
@@ -234,8 +292,11 @@ std::optional<std::vector<int>> chooseRows(const CommandLine& cl, const CliEnvir
   return chosen;
 }
 
+// Standard output lists the folder of each complete book only; anything else
+// a book ends with goes to standard error with its summary.
 int downloadRows(const CommandLine& cl, const CliEnvironment& env, HeadlessControls& controls,
-                 ProgressReporter& progress, const std::vector<int>& chosen) {
+                 ProgressReporter& progress, const std::vector<int>& chosen,
+                 DownloadTotals& totals) {
   int status = kExitOk;
   for (int row : chosen) {
     if (interruptRequested()) break;
@@ -243,21 +304,23 @@ int downloadRows(const CommandLine& cl, const CliEnvironment& env, HeadlessContr
     setInterruptCatching(true);
     const BookDownloadOutcome outcome = runBookDownload(controls);
     setInterruptCatching(false);
+    totals.add(outcome);
     const bool complete = outcome.result == DownloadResult::complete;
     progress.bookEnded(summaryOf(outcome), complete);
-    if (!outcome.folder.empty()) printLine(env.out, outcome.folder);
+    if (complete) printLine(env.out, outcome.folder);
     std::fflush(env.out);
-    if (outcome.result == DownloadResult::cancelled || interruptRequested())
-      return kExitInterrupted;
-    if (!complete) {
-      status = kExitFailed;
-      continue;
-    }
-    if (cl.pdf && exportPdf(env, outcome.folder, textToUtf8(outcome.title), cl.quiet) != kExitOk) {
-      status = kExitFailed;
+    status = firstApplying(status, exitStatusOf(outcome));
+    if (status == kExitInterrupted || interruptRequested()) return kExitInterrupted;
+    if (complete && cl.pdf &&
+        exportPdf(env, outcome.folder, textToUtf8(outcome.title), cl.quiet) != kExitOk) {
+      status = firstApplying(status, kExitFailed);
     }
   }
   return status;
+}
+
+void printTotals(const CliEnvironment& env, const DownloadTotals& totals) {
+  if (totals.books > 1) printLine(env.err, totals.line());
 }
 
 int downloadBooks(const CommandLine& cl, const CliEnvironment& env, HeadlessControls& controls) {
@@ -265,13 +328,17 @@ int downloadBooks(const CommandLine& cl, const CliEnvironment& env, HeadlessCont
   if (!chosen) return kExitUsage;
   workerPool().start(kPoolCoreThreads, kPoolMaxThreads);
   ProgressReporter progress(env, cl.quiet, cl.verbose);
-  return downloadRows(cl, env, controls, progress, *chosen);
+  DownloadTotals totals;
+  const int status = downloadRows(cl, env, controls, progress, *chosen, totals);
+  printTotals(env, totals);
+  return status;
 }
 
 // `download EDITION --all`: every book of every subject of the edition.
 int downloadEdition(const CommandLine& cl, const CliEnvironment& env, HeadlessControls& controls) {
   workerPool().start(kPoolCoreThreads, kPoolMaxThreads);
   ProgressReporter progress(env, cl.quiet, cl.verbose);
+  DownloadTotals totals;
   int status = kExitOk;
   for (int subject = 0; subject < controls.itemCount(kSubjectCombo) && !interruptRequested();
        ++subject) {
@@ -283,9 +350,10 @@ int downloadEdition(const CommandLine& cl, const CliEnvironment& env, HeadlessCo
       continue;
     }
     const std::optional<std::vector<int>> chosen = chooseRows(cl, env, controls);
-    status = firstApplying(status, downloadRows(cl, env, controls, progress, *chosen));
+    status = firstApplying(status, downloadRows(cl, env, controls, progress, *chosen, totals));
     if (status == kExitInterrupted) break;
   }
+  printTotals(env, totals);
   return interruptRequested() ? kExitInterrupted : status;
 }
 
@@ -321,6 +389,7 @@ int runCommandLine(const CommandLine& cl, const CliEnvironment& env) {
   setDownloadDirectoryOverride(cl.directory);
   useCurrentDirectoryByDefault();
   setOpenFolderOverride(cl.open);
+  setRefetchPages(cl.refetch);
   setShellHooks({.browseForFolder = {}, .openFolder = openWithDesktop});
 
   if (cl.command == CliCommand::pdf) {

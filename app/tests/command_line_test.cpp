@@ -284,7 +284,7 @@ TEST_F(CommandLineRuns, ListingAndExitStatuses) {
       {{"books", "示例专版", "空分类"}, "", 4, "", "拉取失败", "a subject without books"},
       {{"--dir", "BOOKS", "download", "示例专版", "故障演示", "无路径示例"},
        "",
-       1,
+       4,
        "",
        "网站框架已更新",
        "a book page without its image path"},
