@@ -1,5 +1,7 @@
 #include "tools/demo_site/demo_catalogue.h"
 
+#include <zlib.h>  // deflate: the gzip fault
+
 #include <charconv>
 #include <cstdint>
 #include <mutex>
@@ -94,6 +96,46 @@ constexpr std::string_view kNotFoundPage = "<html><body><h1>404 页面不存在<
 constexpr std::string_view kServerErrorPage = "<html><body><h1>500 服务器错误</h1></body></html>";
 constexpr std::string_view kTooManyRequestsPage = "<html><body><h1>429 请求过多</h1></body></html>";
 
+// A gzip member of `bytes` (what a server that compresses everything sends).
+std::string gzipped(const std::string& bytes) {
+  z_stream stream{};
+  if (deflateInit2(&stream, Z_BEST_SPEED, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+    return {};
+  }
+  std::string out(deflateBound(&stream, bytes.size()), '\0');
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+  stream.avail_in = static_cast<uInt>(bytes.size());
+  stream.next_out = reinterpret_cast<Bytef*>(out.data());
+  stream.avail_out = static_cast<uInt>(out.size());
+  deflate(&stream, Z_FINISH);
+  out.resize(stream.total_out);
+  deflateEnd(&stream);
+  return out;
+}
+
+// 200 OK with a body that is not the page, as `fault` describes.
+DemoResponse notAPage(PageFault fault, const std::string& image) {
+  switch (fault) {
+    case PageFault::jsonError:
+      return {.status = 200,
+              .contentType = "application/json",
+              .body = R"({"code":404,"msg":"not found"})"};
+    case PageFault::untypedNotFound:
+      return {.status = 200, .contentType = "", .body = "Not Found"};
+    case PageFault::bomHtml:
+      return {.status = 200,
+              .contentType = "",
+              .body = "\xEF\xBB\xBF" + std::string(kSoftNotFoundPage)};
+    case PageFault::gzipBody:
+      return {.status = 200,
+              .contentType = std::string(kImageContentType),
+              .body = gzipped(image),
+              .headers = {{"Content-Encoding", "gzip"}}};
+    default:
+      return {.status = 200, .contentType = "text/html", .body = std::string(kSoftNotFoundPage)};
+  }
+}
+
 constexpr std::string_view kVolumeNames[] = {"第一册", "第二册", "第三册", "第四册"};
 
 }  // namespace
@@ -112,7 +154,7 @@ bool DemoBook::hasPage(int page) const {
   for (int missing : missingPages) {
     if (missing == page) return false;
   }
-  return faultOn(page) != PageFault::softNotFound;
+  return !neverAPage(faultOn(page));
 }
 PageFault DemoBook::faultOn(int page) const {
   for (const DemoPageFault& fault : pageFaults) {
@@ -240,6 +282,12 @@ void DemoCatalogue::addFaultEditions(int& nextBookId) {
     faulty.pageFaults = {fault};
     transfer.books.push_back(std::move(faulty));
   }
+  DemoBook notImages = book(kNotImagesBook, 5);
+  notImages.pageFaults = {{2, PageFault::jsonError},
+                          {3, PageFault::untypedNotFound},
+                          {4, PageFault::bomHtml},
+                          {5, PageFault::gzipBody}};
+  transfer.books.push_back(std::move(notImages));
   faults.subjects.push_back(std::move(transfer));
 
   DemoSubject links{.name = std::string(kLinksSubject),
@@ -258,6 +306,9 @@ void DemoCatalogue::addFaultEditions(int& nextBookId) {
   unreadable.pageCountText = "约120";
   links.books.push_back(std::move(unreadable));
   links.books.push_back(book(kControlCharactersBook, 2));
+  DemoBook inflated = book(kInflatedCountBook, 3);
+  inflated.pageCountText = "999999999";
+  links.books.push_back(std::move(inflated));
   faults.subjects.push_back(std::move(links));
 
   DemoSubject absolute{.name = std::string(kAbsoluteLinkSubject),
@@ -266,6 +317,11 @@ void DemoCatalogue::addFaultEditions(int& nextBookId) {
                        .linkForm = LinkForm::absolute};
   absolute.books.push_back(book(kAbsoluteLinkBook, 2));
   faults.subjects.push_back(std::move(absolute));
+
+  DemoSubject sameNames{
+      .name = std::string(kSameNamesSubject), .listPath = listPath(faultIndex, 3), .books = {}};
+  for (std::string_view title : kSameNamesTitles) sameNames.books.push_back(book(title, 2));
+  faults.subjects.push_back(std::move(sameNames));
   editions_.push_back(std::move(faults));
 
   // Names that a bare "edition.subject" key would confuse: 人教版2.0 + 数学 and
@@ -448,6 +504,7 @@ DemoResponse DemoCatalogue::respond(const DemoRequest& request) const {
 
   const PageFault fault = book->faultOn(*page);
   if (fault == PageFault::softNotFound) return html(200, kSoftNotFoundPage);
+  if (neverAPage(fault)) return notAPage(fault, pageImage(*book, *page));
   if (request.firstRequest) {
     if (fault == PageFault::serverErrorFirst || failsFirstRequest(*book, *page)) {
       return html(500, kServerErrorPage);

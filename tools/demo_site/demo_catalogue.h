@@ -31,6 +31,8 @@
 //                    later requests get the whole page
 //       首次500示例  page 1's first request answers 500, later ones the page
 //       限流示例     page 1's first request answers 429 with "Retry-After: 1"
+//       非图片示例   pages 2-5 always answer 200 with JSON, untyped text, HTML
+//                    behind a BOM, and a gzip body nobody asked for; page 1 is whole
 //     链接与页数  linked as "../list/7-2.html" (resolves to "/list/7-2.html")
 //       相对链接示例  listed as "../book/<id>.html", its base path written
 //                    "../files/<id>/" (both resolve to the usual paths)
@@ -39,8 +41,10 @@
 //       页数前有空格  pagecount " 12" (12 pages)
 //       页数不明      pagecount "约120" (4 pages served)
 //       a title holding ESC, BEL and DEL (kControlCharactersBook, 2 pages)
+//       页数虚报      pagecount "999999999", 3 pages served (kInflatedCountBook)
 //     绝对链接  linked as "http://<Host header>/list/7-3.html"
 //       绝对链接示例
+//     同名书   books titled a:b, a?b, a/b, a_b, a\\b and twice 同名 (2 pages each)
 //   人教版2.0 (/list/8-*): subjects "数学", "数学.选修", "拓展[16777215]"
 //   人教版2   (/list/9-*): subject "0.数学"
 //     Joining edition and subject with a bare "." makes "人教版2.0" + "数学"
@@ -88,7 +92,16 @@ inline constexpr std::string_view kSoftNotFoundBook = "软404示例";
 inline constexpr std::string_view kCutShortBook = "断流示例";
 inline constexpr std::string_view kServerErrorBook = "首次500示例";
 inline constexpr std::string_view kTooManyRequestsBook = "限流示例";
+// Page 1 is whole; pages 2-5 answer 200 with one body each that is no image
+// (JSON, untyped text, HTML behind a BOM, gzip).
+inline constexpr std::string_view kNotImagesBook = "非图片示例";
 inline constexpr std::string_view kLinksSubject = "链接与页数";
+// Listed with pagecount "999999999"; 3 pages exist.
+inline constexpr std::string_view kInflatedCountBook = "页数虚报";
+// Titles that one folder name would otherwise hold together, two of them equal.
+inline constexpr std::string_view kSameNamesSubject = "同名书";
+inline constexpr std::string_view kSameNamesTitles[] = {"a:b",  "a?b",  "a/b", "a_b",
+                                                        "a\\b", "同名", "同名"};
 inline constexpr std::string_view kRelativeLinksBook = "相对链接示例";
 inline constexpr std::string_view kBlankPageCountBook = "页数前有空格";
 inline constexpr std::string_view kUnreadablePageCountBook = "页数不明";
@@ -111,7 +124,18 @@ enum class PageFault {
   cutShortFirst,         // first request: half the bytes, no Content-Length, closed
   serverErrorFirst,      // first request: 500
   tooManyRequestsFirst,  // first request: 429 with "Retry-After: 1"
+  // Always 200 OK with a body that is no image:
+  jsonError,        // application/json {"code":404,"msg":"not found"}
+  untypedNotFound,  // no Content-Type, the text "Not Found"
+  bomHtml,          // no Content-Type, an HTML error page behind a byte-order mark
+  gzipBody,         // image/jpeg, the page gzip-compressed with Content-Encoding: gzip
 };
+// Whether the fault answers every request with something that is not the page.
+constexpr bool neverAPage(PageFault fault) {
+  return fault == PageFault::softNotFound || fault == PageFault::jsonError ||
+         fault == PageFault::untypedNotFound || fault == PageFault::bomHtml ||
+         fault == PageFault::gzipBody;
+}
 
 struct DemoPageFault {
   int page = 0;
