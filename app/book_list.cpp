@@ -89,7 +89,14 @@ void runBookListFetch(Controls& controls) {
   enableCombos(controls);
   controls.pressTabKey();
   controls.setPaneText(kStatusBar, kMessagePane, statusText(kListDoneStatus));
+  enableBookMenuItems(controls);
+}
+
+void enableBookMenuItems(Controls& controls) {
+  // A book can be exported exactly when it can be downloaded and its folder
+  // opened; 在文件夹中打开 is never greyed, so 导出PDF goes with 下载此项.
   controls.setMenuItemEnabled(kDownloadItemMenu, true);
+  controls.setMenuItemEnabled(kExportPdfMenu, true);
 }
 
 }  // namespace varnel

@@ -14,7 +14,11 @@ void onSubjectSelected(Controls& controls);
 // the CategoryStore, fetches the page and fills the list. Both combo boxes are
 // disabled while it runs and enabled again at its end, also after a failure
 // ("拉取失败!网站框架已更新!"), so another subject can still be chosen. The
-// first success enables the menu item "下载此项"; nothing disables it again.
+// first success calls enableBookMenuItems; nothing disables them again.
 void runBookListFetch(Controls& controls);
+
+// Enables the row menu's "下载此项" and "导出PDF". 导出PDF is enabled exactly
+// when 下载此项 and 在文件夹中打开 are; every front end follows this routine.
+void enableBookMenuItems(Controls& controls);
 
 }  // namespace varnel

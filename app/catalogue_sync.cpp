@@ -9,8 +9,8 @@
 #include "app/site_fetch.h"
 #include "htmlquery/html_query.h"
 #include "json/json_value.h"
-#include "pool/worker_pool.h"
 #include "os/threads.h"
+#include "pool/worker_pool.h"
 #include "web/resolve_url.h"
 
 namespace varnel {
@@ -79,7 +79,9 @@ void onEditionSelected(Controls& controls) {
   std::vector<Text> subjects;
   store.Keys(path, subjects);
   for (const Text& subject : subjects) controls.addItem(kSubjectCombo, subject);
-  controls.setCurrentIndex(kSubjectCombo, 0);
+  // Nothing chosen until the user chooses: a shown subject whose list was
+  // never fetched would look applied.
+  controls.setCurrentIndex(kSubjectCombo, -1);
 }
 
 void runCatalogueSync(Controls& controls) {
@@ -124,7 +126,8 @@ void fillEditionCombo(Controls& controls) {
   categoryStore().Keys({}, editions);
   controls.clearItems(kEditionCombo);
   for (const Text& edition : editions) controls.addItem(kEditionCombo, edition);
-  controls.setCurrentIndex(kEditionCombo, 0);
+  // Nothing chosen until the user chooses (its subjects are not loaded yet).
+  controls.setCurrentIndex(kEditionCombo, -1);
   if (editions.empty()) {
     controls.setPaneText(kStatusBar, kMessagePane, statusText(kSyncFailedStatus));
     return;

@@ -16,7 +16,7 @@ namespace varnel {
 // disables both combo boxes and starts runCatalogueSync on its own thread.
 void launchCatalogueSync(Controls& controls);
 // The user chose an item of 组合框_专版分类: its subjects fill 组合框_学科分类
-// (the first one current, no handler runs).
+// with none current (no handler runs) until the user chooses one.
 void onEditionSelected(Controls& controls);
 
 // Thread routine: rebuilds the store from baseUrl()'s front page, then calls
@@ -24,7 +24,7 @@ void onEditionSelected(Controls& controls);
 // that cannot be reached says so instead of blaming the layout.
 void runCatalogueSync(Controls& controls);
 
-// Lists the store's editions in 组合框_专版分类 (first one current, no handler
+// Lists the store's editions in 组合框_专版分类 with none current (no handler
 // runs). With at least one edition: "数据同步成功!" and both combo boxes
 // enabled; otherwise "数据同步失败!网站框架已更新!" and both stay disabled.
 void fillEditionCombo(Controls& controls);

@@ -58,8 +58,9 @@ class Controls {
 
   virtual void setEnabled(std::string_view name, bool enabled) = 0;
 
-  // Combo box. currentIndex is -1 when nothing is current; setCurrentIndex with
-  // an index out of range leaves nothing current. Neither runs a handler.
+  // Combo box. currentIndex is -1 when nothing is current; adding an item never
+  // makes it current; setCurrentIndex with an index out of range leaves nothing
+  // current. None runs a handler.
   virtual void clearItems(std::string_view combo) = 0;
   virtual void addItem(std::string_view combo, const Text& text) = 0;
   virtual int currentIndex(std::string_view combo) = 0;

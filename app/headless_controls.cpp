@@ -22,11 +22,11 @@ HeadlessControls::HeadlessControls() {
   status.items[0] = utf8BytesToText(kStatusPane0Caption);
   add(kDownloadItemMenu, Kind::MenuItem).enabled = false;
   add(kOpenFolderMenu, Kind::MenuItem);
-  add(kExportPdfMenu, Kind::MenuItem).enabled = false;  // follows the two above in the window
+  add(kExportPdfMenu, Kind::MenuItem).enabled = false;
   add(kSettingsMenu, Kind::MenuItem);
   add(kOpenCheckBox, Kind::CheckBox);
   add(kPathLabel, Kind::Plain);
-  add(kPathEdit, Kind::Edit).enabled = false;
+  add(kPathEdit, Kind::Edit);  // read-only in the window, not disabled
   add(kChangePathButton, Kind::Plain);
 }
 
@@ -53,9 +53,8 @@ void HeadlessControls::clearItems(std::string_view combo) {
 void HeadlessControls::addItem(std::string_view combo, const Text& text) {
   std::lock_guard lock(mutex_);
   if (Control* c = find(combo, Kind::Combo)) {
+    // Like the window's boxes, which show a placeholder: adding chooses nothing.
     c->items.push_back(text);
-    // Like QComboBox: the first item of an empty box becomes current.
-    if (c->current < 0) c->current = 0;
   }
 }
 

@@ -1,6 +1,7 @@
 // varnel: start-up, the message loop and the way out.
 #include <QApplication>
 #include <QDir>
+#include <QLocale>
 #include <QStandardPaths>
 
 #include <cstdio>
@@ -110,6 +111,7 @@ int main(int argc, char** argv) {
   previousHandler = qInstallMessageHandler(startUpMessageHandler);
   QApplication app(argc, argv);
   startingUp = false;
+  installQtTranslations(QLocale::system());
 
   configureSettingsLocation();
   installQtMessagePump();

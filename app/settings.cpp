@@ -123,6 +123,7 @@ void chooseDownloadFolder(Controls& controls, const FolderBrowser& browse) {
   BrowseOptions options;
   options.title = utf8BytesToText(kChooseFolderTitle);
   options.newStyle = true;
+  options.initialFolder = controls.editText(kPathEdit);  // start where the books go now
   std::string chosen = browse(options);
   // An empty answer means the dialog was cancelled: keep what the box held, so
   // later downloads do not land in the file-system root.

@@ -14,6 +14,9 @@ MainWindowHandlers routineHandlers(Controls& controls) {
       .downloadItem = [c] { onDownloadItem(*c); },
       .openBookFolder = [c] { openBookFolder(*c); },
       .exportPdf = [c] { onExportPdf(*c); },
+      // The row's own action is the menu's first item; once a row knows its book
+      // is complete on disk, this is where it opens the book's folder instead.
+      .rowActivated = [c] { onDownloadItem(*c); },
   };
 }
 

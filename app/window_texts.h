@@ -10,7 +10,9 @@ struct Geometry {
   int left, top, width, height;
 };
 
-// MainWindow
+// MainWindow. The geometries are where each control sits when the window has
+// its first and smallest size; the layout keeps them there and gives the book
+// list whatever the window grows by.
 inline constexpr std::string_view kMainWindowTitle = "Varnel下载器V1.0";
 inline constexpr Geometry kMainWindowGeometry{50, 50, 509, 363};
 inline constexpr std::string_view kEditionLabelCaption = "专版分类：";
@@ -19,6 +21,9 @@ inline constexpr Geometry kEditionComboGeometry{72, 11, 256, 20};
 inline constexpr std::string_view kSubjectLabelCaption = "学科分类：";
 inline constexpr Geometry kSubjectLabelGeometry{8, 40, 64, 24};
 inline constexpr Geometry kSubjectComboGeometry{72, 42, 200, 20};
+// Shown while nothing is chosen, so a box never shows a choice that was not applied.
+inline constexpr std::string_view kEditionPlaceholder = "请选择专版";
+inline constexpr std::string_view kSubjectPlaceholder = "请选择学科";
 inline constexpr Geometry kPictureBoxGeometry{352, 17, 136, 40};
 inline constexpr Geometry kSignatureLabelGeometry{89, 22, 59, 24};  // inside the picture box
 inline constexpr std::string_view kSignatureText = "Varnel";
@@ -44,7 +49,8 @@ inline constexpr std::array<ColumnLayout, 6> kBookListColumns{{
 inline constexpr std::array<int, 3> kStatusPaneWidths{60, 200, 249};
 inline constexpr std::string_view kStatusPane0Caption = "当前状态：";
 
-// SettingsWindow
+// SettingsWindow: its position and smallest width, and its controls' smallest
+// sizes; it is as high as its rows need.
 inline constexpr std::string_view kSettingsWindowTitle = "下载设置";
 inline constexpr Geometry kSettingsWindowGeometry{50, 50, 373, 100};
 // The trailing spaces belong to the caption.
@@ -55,6 +61,8 @@ inline constexpr Geometry kPathLabelGeometry{8, 40, 80, 24};
 inline constexpr Geometry kPathEditGeometry{88, 40, 216, 24};
 inline constexpr std::string_view kChangePathCaption = "更改路径";
 inline constexpr Geometry kChangePathGeometry{304, 40, 56, 24};
+inline constexpr std::string_view kAcceptCaption = "确定";  // keeps what the window shows
+inline constexpr std::string_view kRejectCaption = "取消";  // leaves conf.ini as it was
 // Shown when closing the window could not write conf.ini; the file's path follows.
 inline constexpr std::string_view kSettingsSaveFailedText = "保存设置失败:无法写入 ";
 

@@ -4,22 +4,32 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFont>
 #include <QFontMetrics>
+#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QImage>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QThread>
+#include <QTranslator>
 #include <QTreeWidget>
 #include <QUrl>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <memory>
 
 #include "app/banner_image.h"
 #include "app/window_texts.h"
@@ -31,9 +41,21 @@ QString qs(std::string_view utf8) {
   return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
 }
 
-void place(QWidget* w, std::string_view name, const Geometry& g) {
-  w->setObjectName(qs(name));
-  w->setGeometry(g.left, g.top, g.width, g.height);
+// One labelled combo box of the choices area.
+struct ChoiceRow {
+  std::string_view labelName, caption;
+  Geometry labelPlace;
+  std::string_view comboName, placeholder;
+  Geometry comboPlace;
+};
+
+int bottomOf(const Geometry& g) { return g.top + g.height; }
+int rightOf(const Geometry& g) { return g.left + g.width; }
+
+// The control's name, and its size at the window's smallest size; the layout places it.
+void name(QWidget* w, std::string_view controlName, const Geometry& g) {
+  w->setObjectName(qs(controlName));
+  w->setFixedSize(g.width, g.height);
 }
 
 void run(const std::function<void()>& handler) {
@@ -68,29 +90,77 @@ QFont fittedFont(QFont font, const QString& text, QSize box) {
 
 MainWindow::MainWindow(MainWindowHandlers handlers, QWidget* parent)
     : QWidget(parent), handlers_(std::move(handlers)) {
+  const Geometry& window = kMainWindowGeometry;
   setWindowTitle(qs(kMainWindowTitle));
-  setFixedSize(kMainWindowGeometry.width, kMainWindowGeometry.height);
-  move(kMainWindowGeometry.left, kMainWindowGeometry.top);
+  setMinimumSize(window.width, window.height);
+  resize(window.width, window.height);
+  move(window.left, window.top);
 
-  auto* editionLabel = new QLabel(qs(kEditionLabelCaption), this);
-  place(editionLabel, kEditionLabel, kEditionLabelGeometry);
-  auto* editionCombo = new QComboBox(this);
-  place(editionCombo, kEditionCombo, kEditionComboGeometry);
-  auto* subjectLabel = new QLabel(qs(kSubjectLabelCaption), this);
-  place(subjectLabel, kSubjectLabel, kSubjectLabelGeometry);
-  auto* subjectCombo = new QComboBox(this);
-  place(subjectCombo, kSubjectCombo, kSubjectComboGeometry);
+  // The margins around the list at the smallest size, kept at every size.
+  const Geometry& list = kBookListGeometry;
+  auto* body = new QVBoxLayout;
+  body->setContentsMargins(list.left, kEditionLabelGeometry.top,
+                           window.width - (list.left + list.width),
+                           window.height - kStatusBarHeight - (list.top + list.height));
+  body->setSpacing(list.top - bottomOf(kSubjectLabelGeometry));
+  auto* choicesRow = new QHBoxLayout;
+  choicesRow->setSpacing(0);
+  choicesRow->addLayout(buildChoices());
+  choicesRow->addStretch(1);
+  choicesRow->addLayout(buildBanner());
+  body->addLayout(choicesRow);
+  body->addWidget(buildBookList(), 1);
+
+  auto* whole = new QVBoxLayout(this);
+  whole->setContentsMargins(0, 0, 0, 0);
+  whole->setSpacing(0);
+  whole->addLayout(body, 1);
+  whole->addWidget(buildStatusBar());
+  buildRowMenu();
+}
+
+QLayout* MainWindow::buildChoices() {
+  auto* grid = new QGridLayout;
+  grid->setHorizontalSpacing(0);
+  grid->setVerticalSpacing(kSubjectLabelGeometry.top - bottomOf(kEditionLabelGeometry));
+  auto addChoice = [this, grid](int row, const ChoiceRow& choice) {
+    auto* label = new QLabel(qs(choice.caption), this);
+    name(label, choice.labelName, choice.labelPlace);
+    auto* combo = new QComboBox(this);
+    name(combo, choice.comboName, choice.comboPlace);
+    combo->setPlaceholderText(qs(choice.placeholder));
+    grid->addWidget(label, row, 0);
+    grid->addWidget(combo, row, 1, Qt::AlignLeft | Qt::AlignVCenter);
+    return combo;
+  };
+  QComboBox* edition = addChoice(0, {.labelName = kEditionLabel,
+                                     .caption = kEditionLabelCaption,
+                                     .labelPlace = kEditionLabelGeometry,
+                                     .comboName = kEditionCombo,
+                                     .placeholder = kEditionPlaceholder,
+                                     .comboPlace = kEditionComboGeometry});
+  QComboBox* subject = addChoice(1, {.labelName = kSubjectLabel,
+                                     .caption = kSubjectLabelCaption,
+                                     .labelPlace = kSubjectLabelGeometry,
+                                     .comboName = kSubjectCombo,
+                                     .placeholder = kSubjectPlaceholder,
+                                     .comboPlace = kSubjectComboGeometry});
   // activated is the user's choice only; a programmatic change runs nothing.
-  connect(editionCombo, &QComboBox::activated, this, [this] { run(handlers_.editionSelected); });
-  connect(subjectCombo, &QComboBox::activated, this, [this] { run(handlers_.subjectSelected); });
+  connect(edition, &QComboBox::activated, this, [this] { run(handlers_.editionSelected); });
+  connect(subject, &QComboBox::activated, this, [this] { run(handlers_.subjectSelected); });
+  return grid;
+}
 
+QLayout* MainWindow::buildBanner() {
+  const Geometry& box = kPictureBoxGeometry;
   auto* picture = new QLabel(this);
-  place(picture, kPictureBox, kPictureBoxGeometry);
+  name(picture, kPictureBox, box);
   picture->setPixmap(bannerPixmap(picture->size(), picture->devicePixelRatioF()));
   // The signature's place reaches past the picture box; only the part inside shows.
   auto* signature = new QLabel(qs(kSignatureText), picture);
-  place(signature, kSignatureLabel, kSignatureLabelGeometry);
-  signature->setGeometry(signature->geometry() & picture->rect());
+  signature->setObjectName(qs(kSignatureLabel));
+  const Geometry& s = kSignatureLabelGeometry;
+  signature->setGeometry(QRect(s.left, s.top, s.width, s.height) & picture->rect());
   signature->setContentsMargins(0, 0, 0, 0);
   signature->setIndent(0);
   QFont font(qs(kSignatureFont));
@@ -99,8 +169,20 @@ MainWindow::MainWindow(MainWindowHandlers handlers, QWidget* parent)
   signature->setFont(fittedFont(font, signature->text(), signature->contentsRect().size()));
   signature->setStyleSheet(QStringLiteral("color: white; background: transparent;"));
 
+  // Its offset from the top and from the list's right edge, as at the smallest size.
+  auto* place = new QVBoxLayout;
+  place->setContentsMargins(0, box.top - kEditionLabelGeometry.top, 0, 0);
+  place->addWidget(picture);
+  place->addStretch(1);
+  auto* row = new QHBoxLayout;
+  row->setContentsMargins(0, 0, rightOf(kBookListGeometry) - rightOf(box), 0);
+  row->addLayout(place);
+  return row;
+}
+
+QWidget* MainWindow::buildBookList() {
   auto* list = new QTreeWidget(this);
-  place(list, kBookList, kBookListGeometry);
+  list->setObjectName(qs(kBookList));
   list->setColumnCount(static_cast<int>(kBookListColumns.size()));
   QStringList headings;
   for (const ColumnLayout& column : kBookListColumns) headings << qs(column.heading);
@@ -109,6 +191,7 @@ MainWindow::MainWindow(MainWindowHandlers handlers, QWidget* parent)
   // length and moves the last column right by the hidden column's minimum
   // width, leaving a blank band (and a hole in the row highlight).
   list->header()->setStretchLastSection(false);
+  list->header()->setSectionResizeMode(QHeaderView::Interactive);
   for (int i = 0; i < static_cast<int>(kBookListColumns.size()); ++i) {
     list->setColumnWidth(i, kBookListColumns[static_cast<std::size_t>(i)].width);
   }
@@ -121,12 +204,22 @@ MainWindow::MainWindow(MainWindowHandlers handlers, QWidget* parent)
   list->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(list, &QWidget::customContextMenuRequested, this,
           [this, list](const QPoint& pos) { showRowMenu(list->viewport()->mapToGlobal(pos)); });
+  // Double-click or Enter.
+  connect(list, &QTreeWidget::itemActivated, this, [this] { run(handlers_.rowActivated); });
+  // A title cut short by a narrow column can still be read whole.
+  connect(list, &QTreeWidget::itemChanged, this, [](QTreeWidgetItem* item, int column) {
+    if (column == kTitleColumn && item->toolTip(column) != item->text(column)) {
+      item->setToolTip(column, item->text(column));
+    }
+  });
+  return list;
+}
 
+QWidget* MainWindow::buildStatusBar() {
   auto* status = new QStatusBar(this);
   status->setObjectName(qs(kStatusBar));
   status->setSizeGripEnabled(false);
-  status->setGeometry(0, kMainWindowGeometry.height - kStatusBarHeight, kMainWindowGeometry.width,
-                      kStatusBarHeight);
+  status->setFixedHeight(kStatusBarHeight);
   for (std::size_t i = 0; i < kStatusPaneWidths.size(); ++i) {
     auto* pane = new QLabel(i == 0 ? qs(kStatusPane0Caption) : QString(), status);
     bool last = i + 1 == kStatusPaneWidths.size();
@@ -138,30 +231,24 @@ MainWindow::MainWindow(MainWindowHandlers handlers, QWidget* parent)
     }
     status->addWidget(pane, last ? 1 : 0);
   }
+  return status;
+}
 
+void MainWindow::buildRowMenu() {
   rowMenu_ = new QMenu(qs(kRowMenu), this);
   rowMenu_->setObjectName(qs(kRowMenu));
-  QAction* download = rowMenu_->addAction(qs(kDownloadItemMenu));
-  download->setObjectName(qs(kDownloadItemMenu));
-  download->setEnabled(false);  // until a book list has been fetched
-  QAction* openFolder = rowMenu_->addAction(qs(kOpenFolderMenu));
-  openFolder->setObjectName(qs(kOpenFolderMenu));
-  QAction* exportPdf = rowMenu_->addAction(qs(kExportPdfMenu));
-  exportPdf->setObjectName(qs(kExportPdfMenu));
-  // There is a book to export exactly when there is one to download and open.
-  auto followTheOthers = [download, openFolder, exportPdf] {
-    exportPdf->setEnabled(download->isEnabled() && openFolder->isEnabled());
+  auto addItem = [this](std::string_view caption, const std::function<void()>& onTriggered) {
+    QAction* item = rowMenu_->addAction(qs(caption));
+    item->setObjectName(qs(caption));
+    connect(item, &QAction::triggered, this, onTriggered);
+    return item;
   };
-  followTheOthers();
-  connect(download, &QAction::enabledChanged, this, followTheOthers);
-  connect(openFolder, &QAction::enabledChanged, this, followTheOthers);
+  // Greyed until a book list has been fetched (the book list's routine enables them).
+  addItem(kDownloadItemMenu, [this] { run(handlers_.downloadItem); })->setEnabled(false);
+  addItem(kOpenFolderMenu, [this] { run(handlers_.openBookFolder); });
+  addItem(kExportPdfMenu, [this] { run(handlers_.exportPdf); })->setEnabled(false);
   rowMenu_->addSeparator();
-  QAction* settings = rowMenu_->addAction(qs(kSettingsMenu));
-  settings->setObjectName(qs(kSettingsMenu));
-  connect(download, &QAction::triggered, this, [this] { run(handlers_.downloadItem); });
-  connect(openFolder, &QAction::triggered, this, [this] { run(handlers_.openBookFolder); });
-  connect(exportPdf, &QAction::triggered, this, [this] { run(handlers_.exportPdf); });
-  connect(settings, &QAction::triggered, this, [this] { showSettingsWindow(); });
+  addItem(kSettingsMenu, [this] { showSettingsWindow(); });
 }
 
 void MainWindow::showRowMenu(const QPoint& globalPos) { rowMenu_->popup(globalPos); }
@@ -179,40 +266,82 @@ void MainWindow::showEvent(QShowEvent* event) {
 }
 
 SettingsWindow::SettingsWindow(QWidget* parent) : QDialog(parent) {
+  const Geometry& window = kSettingsWindowGeometry;
   setWindowTitle(qs(kSettingsWindowTitle));
   setModal(true);
-  setFixedSize(kSettingsWindowGeometry.width, kSettingsWindowGeometry.height);
-  move(kSettingsWindowGeometry.left, kSettingsWindowGeometry.top);
+  move(window.left, window.top);
 
   auto* open = new QCheckBox(qs(kOpenCheckBoxCaption), this);
-  place(open, kOpenCheckBox, kOpenCheckBoxGeometry);
+  name(open, kOpenCheckBox, kOpenCheckBoxGeometry);
   auto* label = new QLabel(qs(kPathLabelCaption), this);
-  place(label, kPathLabel, kPathLabelGeometry);
+  name(label, kPathLabel, kPathLabelGeometry);
   auto* edit = new QLineEdit(this);
-  place(edit, kPathEdit, kPathEditGeometry);
-  edit->setEnabled(false);  // the path changes only through the folder dialog
+  edit->setObjectName(qs(kPathEdit));
+  edit->setMinimumSize(kPathEditGeometry.width, kPathEditGeometry.height);
+  // Changed only through the folder dialog, yet a path to read and copy, not a greyed one.
+  edit->setReadOnly(true);
   auto* button = new QPushButton(qs(kChangePathCaption), this);
-  place(button, kChangePathButton, kChangePathGeometry);
+  button->setObjectName(qs(kChangePathButton));
+  button->setMinimumHeight(kChangePathGeometry.height);  // its width is what its caption needs
   button->setAutoDefault(false);
   connect(button, &QPushButton::clicked, this, [this] {
     FolderBrowser browse = shellHooks().browseForFolder;
     chooseDownloadFolder(controls_, browse);
   });
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  buttons->button(QDialogButtonBox::Ok)->setText(qs(kAcceptCaption));
+  buttons->button(QDialogButtonBox::Cancel)->setText(qs(kRejectCaption));
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+  auto* pathRow = new QHBoxLayout;
+  pathRow->setSpacing(0);
+  pathRow->addWidget(label);
+  pathRow->addWidget(edit, 1);
+  pathRow->addWidget(button);
+  auto* rows = new QVBoxLayout(this);
+  rows->addWidget(open);
+  rows->addLayout(pathRow);
+  rows->addWidget(buttons);
+  // At least as wide as it always was; wider when the captions need it.
+  resize(std::max(window.width, sizeHint().width()), sizeHint().height());
 
   controls_.attach(this);
   loadSettingsIntoWindow(controls_);
 }
 
 void SettingsWindow::done(int result) {
-  if (!saved_) {
-    saved_ = true;
-    // The user closed the window believing the settings kept: say so when they were not.
-    if (!saveSettingsFromWindow(controls_)) {
-      QString path = QDir::toNativeSeparators(QString::fromStdString(settingsFilePath()));
-      QMessageBox::warning(this, qs(kMainWindowTitle), qs(kSettingsSaveFailedText) + path);
-    }
+  // 确定 keeps what the window shows; 取消, Escape and the close button keep
+  // conf.ini as it was. The user believes the settings kept after 确定: say so
+  // when they were not.
+  if (result == QDialog::Accepted && !saveSettingsFromWindow(controls_)) {
+    QString path = QDir::toNativeSeparators(QString::fromStdString(settingsFilePath()));
+    QMessageBox::warning(this, qs(kMainWindowTitle), qs(kSettingsSaveFailedText) + path);
   }
   QDialog::done(result);
+}
+
+QString installQtTranslations(const QLocale& system) {
+  static QTranslator* installed = nullptr;  // GUI thread only
+  if (!QCoreApplication::instance()) return {};
+  if (installed) {
+    QCoreApplication::removeTranslator(installed);
+    delete installed;
+    installed = nullptr;
+  }
+  // Qt's own texts are written in English: that locale needs no file.
+  if (system.language() == QLocale::English) return QStringLiteral("en");
+  const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+  auto translator = std::make_unique<QTranslator>();
+  const QString catalogue = QStringLiteral("qtbase");
+  const QString separator = QStringLiteral("_");
+  if (!translator->load(system, catalogue, separator, folder) &&
+      !translator->load(QLocale(QLocale::Chinese, QLocale::China), catalogue, separator, folder)) {
+    return {};
+  }
+  QCoreApplication::installTranslator(translator.get());
+  installed = translator.release();
+  return installed->language();
 }
 
 std::string browseForFolder(const BrowseOptions& options, QWidget* owner) {

@@ -11,6 +11,8 @@
 #include "app/qt_controls.h"
 #include "app/settings.h"
 
+class QLayout;
+class QLocale;
 class QMenu;
 class QShowEvent;
 
@@ -24,15 +26,15 @@ struct MainWindowHandlers {
   std::function<void()> downloadItem;     // menu "下载此项"
   std::function<void()> openBookFolder;   // menu "在文件夹中打开"
   std::function<void()> exportPdf;        // menu "导出PDF"
+  std::function<void()> rowActivated;     // double-click or Enter on a row of 超级列表框1
 };
 
 class MainWindow : public QWidget {
  public:
   explicit MainWindow(MainWindowHandlers handlers, QWidget* parent = nullptr);
 
-  // The pop-up menu, the children of the hidden menu "鼠标右键". "导出PDF"
-  // follows the two items before it: enabled while both are, so it starts
-  // disabled and is enabled with "下载此项" (it can still be set on its own).
+  // The pop-up menu, the children of the hidden menu "鼠标右键". "下载此项" and
+  // "导出PDF" start greyed; the routines enable them.
   QMenu* rowMenu() const { return rowMenu_; }
   // Pops the menu up at a global position; the chosen item runs its handler.
   void showRowMenu(const QPoint& globalPos);
@@ -43,15 +45,22 @@ class MainWindow : public QWidget {
   void showEvent(QShowEvent* event) override;
 
  private:
+  // The window's areas, each built once by the constructor.
+  QLayout* buildChoices();  // the two labelled combo boxes
+  QLayout* buildBanner();   // the picture box and its signature
+  QWidget* buildBookList();
+  QWidget* buildStatusBar();
+  void buildRowMenu();
+
   MainWindowHandlers handlers_;
   QMenu* rowMenu_ = nullptr;
   bool created_ = false;
 };
 
-// Loads the settings when constructed and saves them once when closed, however
-// it is closed (button, Escape, accept or reject); a save that fails is reported
-// in a modal warning before the window goes. 按钮1 asks the shell hooks' folder
-// browser for a new path.
+// Loads the settings when constructed. 确定 (accept) saves them, and a save that
+// fails is reported in a modal warning before the window goes; 取消, Escape and
+// the close button (reject) save nothing. 按钮1 asks the shell hooks' folder
+// browser for a new path, starting at the one shown.
 class SettingsWindow : public QDialog {
  public:
   explicit SettingsWindow(QWidget* parent = nullptr);
@@ -59,8 +68,13 @@ class SettingsWindow : public QDialog {
 
  private:
   QtControls controls_;
-  bool saved_ = false;
 };
+
+// Installs Qt's own translations (its dialogs' buttons and labels) for `system`,
+// or for zh_CN when none is installed for it; English needs none. Returns the
+// language installed ("" when not even zh_CN is found). Replaces what an
+// earlier call installed. GUI thread, with the application object alive.
+QString installQtTranslations(const QLocale& system);
 
 // The folder dialog over QFileDialog; "" when cancelled. The result is a native
 // path without a trailing slash (except for the root itself).

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git
   # libraries
-  qt6-base-dev libcurl4-openssl-dev libmodest-dev libboost-regex-dev
+  qt6-base-dev qt6-translations-l10n libcurl4-openssl-dev libmodest-dev libboost-regex-dev
   libpng-dev zlib1g-dev libqpdf-dev libcli11-dev
   # tests
   libgtest-dev libgmock-dev libcpp-httplib-dev fonts-wqy-microhei desktop-file-utils

@@ -178,7 +178,7 @@ TEST_F(RoutinesEndToEnd, SyncListsEditionsAndFilesSubjects) {
     EXPECT_EQ(controls_.itemText(kEditionCombo, static_cast<int>(i)), gbk(editions[i].name))
         << "editions in page order, header blocks skipped";
   }
-  EXPECT_EQ(controls_.currentIndex(kEditionCombo), 0);
+  EXPECT_EQ(controls_.currentIndex(kEditionCombo), -1) << "nothing shown as chosen";
   EXPECT_EQ(controls_.itemCount(kSubjectCombo), 0) << "subjects wait for the user's choice";
   EXPECT_EQ(controls_.paneText(kStatusBar, kMessagePane), gbk(kSyncDoneStatus));
   EXPECT_TRUE(controls_.isEnabled(kEditionCombo));
@@ -206,7 +206,7 @@ TEST_F(RoutinesEndToEnd, ChoosingAnEditionListsItsSubjects) {
       EXPECT_EQ(controls_.itemText(kSubjectCombo, static_cast<int>(i)),
                 gbk(edition.subjects[i].name));
     }
-    EXPECT_EQ(controls_.currentIndex(kSubjectCombo), 0);
+    EXPECT_EQ(controls_.currentIndex(kSubjectCombo), -1) << "its list is not fetched yet";
   }
 }
 
@@ -237,6 +237,7 @@ TEST_F(RoutinesEndToEnd, ChoosingASubjectFillsOneRowPerBook) {
     }
     EXPECT_EQ(controls_.paneText(kStatusBar, kMessagePane), gbk(kListDoneStatus)) << c.why;
     EXPECT_TRUE(controls_.isMenuItemEnabled(kDownloadItemMenu));
+    EXPECT_TRUE(controls_.isMenuItemEnabled(kExportPdfMenu)) << "goes with 下载此项";
     EXPECT_TRUE(controls_.isEnabled(kEditionCombo));
     EXPECT_TRUE(controls_.isEnabled(kSubjectCombo));
   }

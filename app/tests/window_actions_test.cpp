@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QTemporaryDir>
+#include <QTreeWidget>
 #include <QtTest>
 
 #include <filesystem>
@@ -92,8 +93,12 @@ class WindowActionsTest : public QObject {
     choose(kSubjectCombo, "英语");
     QVERIFY(waitForPane(kListDoneStatus));
     choose(kEditionCombo, "初中专版");  // refills the subjects, keeps the old list
-    controls_->selectRow(kBookList, 0);
-    window_->findChild<QAction*>(qs(kDownloadItemMenu))->trigger();
+    // A double-click on the row downloads it, as 下载此项 does.
+    auto* list = window_->findChild<QTreeWidget*>(qs(kBookList));
+    const QRect row = list->visualItemRect(list->topLevelItem(0));
+    QTest::mouseDClick(window_->windowHandle(), Qt::LeftButton, {},
+                       list->viewport()->mapTo(window_, row.center()));
+    QCOMPARE(controls_->selectedRow(kBookList), 0);
     // A second click while it runs is refused.
     window_->findChild<QAction*>(qs(kDownloadItemMenu))->trigger();
     const bool done = QTest::qWaitFor(
