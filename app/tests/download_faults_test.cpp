@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -16,9 +18,11 @@
 
 #include "app/book_download.h"
 #include "app/book_list.h"
+#include "app/book_record.h"
 #include "app/catalogue_site.h"
 #include "app/catalogue_sync.h"
 #include "app/headless_controls.h"
+#include "app/page_fetch.h"
 #include "app/process_state.h"
 #include "app/routines.h"
 #include "app/settings.h"
@@ -160,7 +164,8 @@ TEST_F(DownloadFaults, PassingTroubleIsRetriedAndErrorPagesAreNeverPages) {
     std::string_view title;
     DownloadResult result;
     std::initializer_list<int> written;
-    int minRetries;
+    int retries;  // exactly: three attempts per refused page, one retry per passing fault
+    const char* detail;
     const char* why;
   };
   const Case cases[] = {
@@ -168,28 +173,50 @@ TEST_F(DownloadFaults, PassingTroubleIsRetriedAndErrorPagesAreNeverPages) {
        DownloadResult::incomplete,
        {1, 3},
        2,
+       "第 2 页: 收到 text/html, 不是图片",
        "an HTML page with 200 OK is refused on every attempt"},
+      {demo::kNotImagesBook,
+       DownloadResult::incomplete,
+       {1},
+       4 * 2,
+       "第 2 页: 收到 application/json, 不是图片",
+       "JSON, untyped text, HTML behind a BOM and a gzip body are no pages"},
       {demo::kCutShortBook,
        DownloadResult::complete,
        {1, 2, 3},
        1,
+       "",
        "a body cut without Content-Length is refused, the retry is whole"},
-      {demo::kServerErrorBook, DownloadResult::complete, {1, 2, 3}, 1, "a passing 500"},
-      {demo::kTooManyRequestsBook, DownloadResult::complete, {1, 2, 3}, 1, "429 + Retry-After"},
+      {demo::kServerErrorBook, DownloadResult::complete, {1, 2, 3}, 1, "", "a passing 500"},
+      {demo::kTooManyRequestsBook, DownloadResult::complete, {1, 2, 3}, 1, "", "429 + Retry-After"},
   };
+  // When each book's last request was made: nothing may be waited for after it.
+  std::mutex requestsMutex;
+  std::chrono::steady_clock::time_point lastRequest;
+  setPageRequestListener([&](const PageRequestEvent&) {
+    std::lock_guard lock(requestsMutex);
+    lastRequest = std::chrono::steady_clock::now();
+  });
   for (const Case& c : cases) {
     const auto started = std::chrono::steady_clock::now();
     const BookDownloadOutcome outcome =
         download(demo::kFaultEdition, demo::kTransferFaultsSubject, c.title);
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const auto ended = std::chrono::steady_clock::now();
+    const double seconds = std::chrono::duration<double>(ended - started).count();
+    {
+      std::lock_guard lock(requestsMutex);
+      // The wait planned after a second attempt is at least 1125 ms: after a
+      // third there must be none.
+      EXPECT_LT(std::chrono::duration<double>(ended - lastRequest).count(), 1.1)
+          << c.why << ": no wait after the last attempt";
+    }
+    EXPECT_EQ(outcome.detail, c.detail) << c.why;
     const fs::path folder = folderOf(demo::kFaultEdition, demo::kTransferFaultsSubject, c.title);
     EXPECT_EQ(outcome.result, c.result) << c.why;
     EXPECT_EQ(pageFilesIn(folder), pageFiles(c.written)) << c.why << ": no error page, no .part";
     expectPagesAsServed(folder, book(demo::kFaultEdition, demo::kTransferFaultsSubject, c.title),
                         c.written, c.why);
-    EXPECT_GE(outcome.retries, c.minRetries) << c.why;
-    EXPECT_LE(outcome.retries, 2 * 3) << c.why << ": three attempts per page at most";
+    EXPECT_EQ(outcome.retries, c.retries) << c.why;
     if (c.title == demo::kTooManyRequestsBook) {
       EXPECT_GE(seconds, 0.9) << "Retry-After: 1 waited";
     }
@@ -198,7 +225,110 @@ TEST_F(DownloadFaults, PassingTroubleIsRetriedAndErrorPagesAreNeverPages) {
     EXPECT_EQ(status, gbk(c.result == DownloadResult::complete ? kRowDoneStatus : kRowFailedStatus))
         << c.why;
   }
+  setPageRequestListener({});
   EXPECT_EQ(controls_.paneText(kStatusBar, kMessagePane), gbk(kDownloadDoneStatus));
+}
+
+TEST_F(DownloadFaults, EveryBookGetsAFolderOfItsOwn) {
+  chooseSubject(demo::kFaultEdition, demo::kSameNamesSubject);
+  const int rows = controls_.rowCount(kBookList);
+  ASSERT_EQ(rows, static_cast<int>(std::size(demo::kSameNamesTitles)));
+  std::vector<std::string> folders;
+  for (int round = 0; round < 2; ++round) {
+    for (int row = 0; row < rows; ++row) {
+      controls_.selectRow(kBookList, row);
+      const BookDownloadOutcome outcome = runBookDownload(controls_);
+      ASSERT_EQ(outcome.result, DownloadResult::complete) << row;
+      if (round == 0) {
+        folders.push_back(outcome.folder);
+      } else {
+        EXPECT_EQ(outcome.folder, folders[static_cast<std::size_t>(row)])
+            << "a book finds its folder again";
+        EXPECT_EQ(outcome.alreadyThere, 2) << "and keeps what is there";
+      }
+    }
+  }
+  std::vector<std::string> distinct = folders;
+  std::sort(distinct.begin(), distinct.end());
+  distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+  EXPECT_EQ(distinct.size(), folders.size()) << "a:b, a?b, a/b, a_b, a\\b and 同名 twice";
+
+  const demo::DemoSubject* subject =
+      catalogue().findSubject(demo::kFaultEdition, demo::kSameNamesSubject);
+  for (std::size_t i = 0; i < folders.size(); ++i) {
+    const demo::DemoBook& b = subject->books[i];
+    const LoadedRecord loaded = loadBookRecord(folders[i]);
+    ASSERT_EQ(loaded.state, RecordState::read) << folders[i];
+    EXPECT_EQ(loaded.record.title, b.title);
+    EXPECT_TRUE(loaded.record.url.ends_with(b.pagePath())) << "the record names its own book";
+    expectPagesAsServed(folders[i], b, {1, 2}, "its own pages");
+  }
+
+  // A folder whose record names another book is never written into.
+  const fs::path plain = folderOf(demo::kFaultEdition, demo::kSameNamesSubject, "a_b");
+  BookRecord stranger = loadBookRecord(plain.string()).record;
+  stranger.url = "http://elsewhere/book/1.html";
+  ASSERT_EQ(saveBookRecord(plain.string(), stranger), FileError::none);
+  controls_.selectRow(kBookList, 3);  // a_b
+  const BookDownloadOutcome moved = runBookDownload(controls_);
+  EXPECT_EQ(moved.result, DownloadResult::complete);
+  EXPECT_NE(moved.folder, plain.string());
+  EXPECT_EQ(loadBookRecord(plain.string()).record.url, stranger.url) << "left as it was";
+}
+
+TEST_F(DownloadFaults, ARunFetchesOnlyWhatTheFolderLacks) {
+  std::mutex mutex;
+  std::vector<std::string> requested;
+  setPageRequestListener([&](const PageRequestEvent& request) {
+    std::lock_guard lock(mutex);
+    requested.push_back(request.url.substr(request.url.rfind('/') + 1));
+  });
+  const demo::DemoBook& b = book("小学专版", "英语", "英语第一册");
+  ASSERT_EQ(download("小学专版", "英语", b.title).result, DownloadResult::complete);
+  const fs::path folder = folderOf("小学专版", "英语", b.title);
+  fs::remove(folder / "2.jpg");
+  fs::resize_file(folder / "4.jpg", fs::file_size(folder / "4.jpg") / 2);  // cut short
+
+  struct Case {
+    bool refetch;
+    std::vector<std::string> expected;
+    int alreadyThere;
+    const char* why;
+  };
+  const Case cases[] = {
+      {false, {"2.jpg", "4.jpg"}, 3, "only the missing and the broken page are asked for"},
+      {false, {}, 5, "a complete book asks for nothing and ends at once"},
+      {true, {"1.jpg", "2.jpg", "3.jpg", "4.jpg", "5.jpg"}, 0, "--refetch asks for every page"},
+  };
+  for (const Case& c : cases) {
+    {
+      std::lock_guard lock(mutex);
+      requested.clear();
+    }
+    setRefetchPages(c.refetch);
+    const BookDownloadOutcome outcome = download("小学专版", "英语", b.title);
+    setRefetchPages(false);
+    std::lock_guard lock(mutex);
+    std::sort(requested.begin(), requested.end());
+    EXPECT_EQ(requested, c.expected) << c.why;
+    EXPECT_EQ(outcome.result, DownloadResult::complete) << c.why;
+    EXPECT_EQ(outcome.alreadyThere, c.alreadyThere) << c.why;
+    EXPECT_EQ(pageRanges(loadBookRecord(folder.string()).record.pages), "1-5") << c.why;
+  }
+  setPageRequestListener({});
+  expectPagesAsServed(folder, b, {1, 2, 3, 4, 5}, "whole again");
+}
+
+TEST_F(DownloadFaults, APageCountThatLiesStopsAfterSixteenAbsentPages) {
+  std::atomic<int> requests{0};
+  setPageRequestListener([&](const PageRequestEvent&) { ++requests; });
+  const BookDownloadOutcome outcome =
+      download(demo::kFaultEdition, demo::kLinksSubject, demo::kInflatedCountBook);
+  setPageRequestListener({});
+  EXPECT_EQ(outcome.result, DownloadResult::incomplete);
+  EXPECT_EQ(outcome.message, gbk("网站标明 999999999 页, 第 4 页起不存在"));
+  EXPECT_LE(requests.load(), 3 + kAbsentPagesToStop + kPoolMaxThreads) << "not 100 000 requests";
+  EXPECT_EQ(pageFilesIn(outcome.folder), pageFiles({1, 2, 3}));
 }
 
 TEST_F(DownloadFaults, ARefusedPageNeverReplacesAGoodOne) {
