@@ -47,7 +47,7 @@ SelectedBook readSelectedBook(Controls& controls) {
   book.row = controls.selectedRow(kBookList);
   book.identity = bookOfRow(controls, book.row);
   book.declaredCount = trimSpaces(controls.cellText(kBookList, book.row, kPageCountColumn));
-  book.pageCount = leadingNumber(book.declaredCount);
+  book.pageCount = pageCountOf(book.declaredCount);
   return book;
 }
 
@@ -228,15 +228,8 @@ void setDownloadStartListener(DownloadStartListener listener) {
   *startListener() = std::move(listener);
 }
 
-int leadingNumber(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return 0;
-  int value = 0;
-  for (char c : text.substr(first)) {
-    if (c < '0' || c > '9') break;
-    value = std::min(kMaxPageCount, value * 10 + (c - '0'));
-  }
-  return value;
+int pageCountOf(std::string_view text) {
+  return static_cast<int>(std::clamp<long long>(leadingInteger(text), 0, kMaxPageCount));
 }
 
 Text pageUrlOf(std::string_view jobText) {

@@ -135,9 +135,9 @@ void runPageJob(std::intptr_t job, std::intptr_t pageNumber);
 // them (a crash, a kill, an earlier version's "N.jpg.part") left in `folder`.
 void removePartialPages(const std::string& folder);
 
-// The page count of a row: its leading decimal digits after leading blanks
-// (0 without any), at most kMaxPageCount.
-int leadingNumber(std::string_view text);
+// The page count of a row: its leading number (0 without one or below 0), at
+// most kMaxPageCount so an absurd count cannot queue millions of jobs.
+int pageCountOf(std::string_view text);
 
 // The page address of a JobText: the part after the last separator, so an
 // empty title or a title holding the separator still finds it.

@@ -24,7 +24,7 @@ std::optional<Text> editionName(HtmlQuery& html, std::string_view block) {
   if (names.empty()) return std::nullopt;
   std::vector<Text> lines = splitNonEmpty(names.front(), kEditionNameLineBreak);
   if (lines.empty()) return std::nullopt;
-  Text name = trimBlanks(lines.front());
+  Text name(trimAsciiSpaces(lines.front()));
   if (name.empty()) return std::nullopt;
   return name;
 }
@@ -55,8 +55,6 @@ Text storePath(std::string_view edition) {
 Text storePath(std::string_view edition, std::string_view subject) {
   return concatTexts(storePath(edition), kStorePathSeparator, storePath(subject));
 }
-
-Text trimBlanks(std::string_view text) { return Text(trimAsciiSet(text, " ")); }
 
 void launchCatalogueSync(Controls& controls) {
   setBaseUrl(catalogueOrigin());

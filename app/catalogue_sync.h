@@ -29,9 +29,6 @@ void runCatalogueSync(Controls& controls);
 // enabled; otherwise "数据同步失败!网站框架已更新!" and both stay disabled.
 void fillEditionCombo(Controls& controls);
 
-// Leading and trailing ASCII spaces removed (only 0x20; tabs stay).
-Text trimBlanks(std::string_view text);
-
 // The texts an expression selects on a page (the query's other results unused).
 std::vector<Text> queryTexts(HtmlQuery& html, std::string_view page, std::string_view expression);
 

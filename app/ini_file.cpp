@@ -15,8 +15,6 @@ namespace fs = std::filesystem;
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
 constexpr std::string_view kBlanks = " \t";
 
-std::string_view trimBlanks(std::string_view s) { return trimAsciiSet(s, kBlanks); }
-
 bool isQuote(char c) { return c == '"' || c == '\''; }
 
 bool hasSurroundingQuotes(std::string_view s) {
@@ -30,21 +28,21 @@ struct Line {
 };
 
 Line classify(std::string_view raw) {
-  std::string_view line = trimBlanks(raw);
+  std::string_view line = trimSpacesAndTabs(raw);
   if (line.empty() || line.front() == ';') return {};
   if (line.front() == '[') {
     std::size_t close = line.find(']');
     std::string_view inner =
         line.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1);
-    return {Line::Kind::Section, trimBlanks(inner), {}};
+    return {Line::Kind::Section, trimSpacesAndTabs(inner), {}};
   }
   std::size_t eq = line.find('=');
   if (eq == std::string_view::npos) return {};
-  return {Line::Kind::Key, trimBlanks(line.substr(0, eq)), line.substr(eq + 1)};
+  return {Line::Kind::Key, trimSpacesAndTabs(line.substr(0, eq)), line.substr(eq + 1)};
 }
 
 std::string_view readValue(std::string_view raw) {
-  std::string_view v = trimBlanks(raw);
+  std::string_view v = trimSpacesAndTabs(raw);
   if (hasSurroundingQuotes(v)) v = v.substr(1, v.size() - 2);
   return v;
 }
@@ -56,7 +54,7 @@ bool hasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::s
 class ValueFinder {
  public:
   ValueFinder(std::string_view section, std::string_view key)
-      : section_(trimBlanks(section)), key_(trimBlanks(key)) {}
+      : section_(trimSpacesAndTabs(section)), key_(trimSpacesAndTabs(key)) {}
 
   // True once the search is over (found, or the section has ended).
   bool done(std::string_view raw) {
@@ -132,8 +130,8 @@ std::optional<std::string> IniDocument::value(std::string_view section,
 }
 
 bool IniDocument::setValue(std::string_view section, std::string_view key, std::string_view value) {
-  section = trimBlanks(section);
-  key = trimBlanks(key);
+  section = trimSpacesAndTabs(section);
+  key = trimSpacesAndTabs(key);
   if (hasLineBreak(section) || hasLineBreak(key) || hasLineBreak(value)) return false;
   if (section.find(']') != std::string_view::npos || key.empty() ||
       key.find('=') != std::string_view::npos || key.front() == ';' || key.front() == '[') {
@@ -179,7 +177,7 @@ bool IniDocument::setValue(std::string_view section, std::string_view key, std::
       lines_[i] = std::move(entry);
       return true;
     }
-    if (!trimBlanks(lines_[i]).empty()) insertAt = i + 1;
+    if (!trimSpacesAndTabs(lines_[i]).empty()) insertAt = i + 1;
   }
   lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(insertAt), std::move(entry));
   return true;

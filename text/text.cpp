@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>  // memcmp, memcpy
+#include <limits>
 
 #include "text/codepage.h"
 
@@ -107,6 +108,22 @@ std::string_view trimAsciiSet(std::string_view text, std::string_view set) {
   const std::size_t first = text.find_first_not_of(set);
   if (first == std::string_view::npos) return {};
   return text.substr(first, text.find_last_not_of(set) - first + 1);
+}
+
+// Neither a space nor a tab is ever a GBK trail byte (those start at 0x40).
+std::string_view trimAsciiSpaces(std::string_view text) { return trimAsciiSet(text, " "); }
+std::string_view trimSpacesAndTabs(std::string_view text) { return trimAsciiSet(text, " \t"); }
+
+long long leadingInteger(std::string_view text) {
+  std::size_t pos = 0;
+  while (pos < text.size() && (text[pos] == ' ' || (text[pos] >= '\t' && text[pos] <= '\r'))) ++pos;
+  bool negative = false;
+  if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) negative = text[pos++] == '-';
+  constexpr long long kLimit = std::numeric_limits<long long>::max() / 10 - 1;
+  long long value = 0;
+  for (; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos)
+    value = value > kLimit ? kLimit : value * 10 + (text[pos] - '0');
+  return negative ? -value : value;
 }
 
 bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {

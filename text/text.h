@@ -78,6 +78,16 @@ Text asciiLower(std::string_view text);
 // set holds it). A view into `text`.
 std::string_view trimAsciiSet(std::string_view text, std::string_view set);
 
+// Without leading and trailing ASCII spaces (0x20 only; tabs stay): names on
+// the site's pages, the query language's words.
+std::string_view trimAsciiSpaces(std::string_view text);
+// Without leading and trailing spaces and tabs: lines of a settings file.
+std::string_view trimSpacesAndTabs(std::string_view text);
+
+// Leading white space, an optional sign and decimal digits, as C's atoi reads
+// them; saturates instead of overflowing. 0 when there is no number.
+long long leadingInteger(std::string_view text);
+
 // Equal, or `text` starts with `prefix`, folding A-Z/a-z only (header names,
 // media types, INI keys).
 bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b);

@@ -15,7 +15,7 @@
 namespace varnel {
 namespace {
 
-TEST(LeadingNumber, ReadsLeadingDigitsOnly) {
+TEST(PageCountOf, ReadsTheLeadingNumberWithinLimits) {
   struct Case {
     const char* text;
     int expected;
@@ -31,9 +31,10 @@ TEST(LeadingNumber, ReadsLeadingDigitsOnly) {
       {"约120", 0, "text before the digits"},
       {"1 2", 1, "digits stop at a blank"},
       {"99999999999999", kMaxPageCount, "capped instead of overflowing"},
+      {"-5", 0, "no negative count"},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(leadingNumber(utf8BytesToText(c.text)), c.expected) << c.why;
+    EXPECT_EQ(pageCountOf(utf8BytesToText(c.text)), c.expected) << c.why;
   }
 }
 
@@ -83,13 +84,6 @@ TEST(BookFolderPath, GbkTrailBytesThatLookLikeSeparatorsSurvive) {
   const std::string folder = bookFolderPath("/b", "E", "S", title);
   EXPECT_EQ(folder, "/b/E--S--" + textToUtf8(title));
   EXPECT_EQ(folder.find('\\'), std::string::npos);
-}
-
-TEST(TrimBlanks, RemovesOnlySpaces) {
-  EXPECT_EQ(trimBlanks("  a b  "), "a b");
-  EXPECT_EQ(trimBlanks("   "), "");
-  EXPECT_EQ(trimBlanks(""), "");
-  EXPECT_EQ(trimBlanks("\ta\t"), "\ta\t");
 }
 
 TEST(EnsureDirectoryPath, CreatesEveryLevel) {

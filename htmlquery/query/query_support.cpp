@@ -56,9 +56,6 @@ std::size_t characterCount(std::string_view text) {
   return count;
 }
 
-// A space byte is never a trail byte (those start at 0x40), so either end is safe.
-std::string_view trimAsciiSpaces(std::string_view text) { return trimAsciiSet(text, " "); }
-
 bool isAllDigits(std::string_view text) {
   if (text.empty()) return false;
   for (char c : text)
@@ -76,18 +73,6 @@ int compareDigitStrings(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
   int c = a.compare(b);
   return c < 0 ? -1 : (c > 0 ? 1 : 0);
-}
-
-long long leadingInteger(std::string_view text) {
-  std::size_t pos = 0;
-  while (pos < text.size() && (text[pos] == ' ' || (text[pos] >= '\t' && text[pos] <= '\r'))) ++pos;
-  bool negative = false;
-  if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) negative = text[pos++] == '-';
-  constexpr long long kLimit = std::numeric_limits<long long>::max() / 10 - 1;
-  long long value = 0;
-  for (; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos)
-    value = value > kLimit ? kLimit : value * 10 + (text[pos] - '0');
-  return negative ? -value : value;
 }
 
 bool readWholeInteger(std::string_view text, long long& out) {

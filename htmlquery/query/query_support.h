@@ -87,8 +87,6 @@ std::size_t findLastText(std::string_view text, std::string_view needle);
 bool endsWithChar(std::string_view text, std::string_view suffix);
 // Number of characters (a two-byte character and "\r\n" count one each).
 std::size_t characterCount(std::string_view text);
-// Removes ASCII spaces only, at both ends.
-std::string_view trimAsciiSpaces(std::string_view text);
 inline Text removeAll(std::string_view text, std::string_view piece) {
   return replaceAllText(text, piece, "");
 }
@@ -96,9 +94,6 @@ inline Text removeAll(std::string_view text, std::string_view piece) {
 bool isAllDigits(std::string_view text);
 // Compares two digit strings as integers of any length: <0, 0, >0.
 int compareDigitStrings(std::string_view a, std::string_view b);
-// Leading spaces, an optional sign and digits, as C's atoi reads them;
-// saturates instead of overflowing. 0 when there is no number.
-long long leadingInteger(std::string_view text);
 // An optional sign and digits with nothing else (spaces around allowed).
 bool readWholeInteger(std::string_view text, long long& out);
 

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <limits>
 #include <thread>
 
 #include "text/text.h"
@@ -178,6 +179,29 @@ TEST(TextSearch, TrimAsciiSetTable) {
       {" \xB0\x20", " ", "\xB0"},  // ASCII set: a byte before a trailing blank stays
   };
   for (const Case& c : cases) EXPECT_EQ(trimAsciiSet(c.text, c.set), c.expected) << c.text;
+  EXPECT_EQ(trimAsciiSpaces(" \ta\t "), "\ta\t") << "names on a page: tabs stay";
+  EXPECT_EQ(trimSpacesAndTabs(" \ta\t "), "a") << "settings lines";
+}
+
+TEST(TextSearch, LeadingIntegerReadsAsAtoiDoes) {
+  struct Case {
+    const char* text;
+    long long expected;
+  };
+  const Case cases[] = {
+      {"12", 12},
+      {"007", 7},
+      {"12页", 12},
+      {"", 0},
+      {"abc", 0},
+      {" \t 7", 7},
+      {"-5", -5},
+      {"+5", 5},
+      {"1 2", 1},
+      {"约120", 0},
+      {"99999999999999999999999", std::numeric_limits<long long>::max() / 10 - 1},
+  };
+  for (const Case& c : cases) EXPECT_EQ(leadingInteger(c.text), c.expected) << c.text;
 }
 
 TEST(TextSearch, AsciiCaseFoldingComparisons) {
