@@ -381,13 +381,13 @@ BookDownloadOutcome runBookDownload(Controls& controls) {
   if (book.pageCount <= 0) {
     return failEarly(DownloadResult::noPageCount, statusText(kDownloadNoPageCountStatus));
   }
-  const SiteAnswer answer = fetchFromSite(book.identity.url);
+  const SiteAnswer answer = fetchFromSite(book.identity.url, !ignoreCertificateErrors());
   if (!answer.received()) {
     return failEarly(DownloadResult::unreachable,
-                     describeSiteFailure(answer, kDownloadUnreachableStatus));
+                     describeSiteFailure(answer, kDownloadFailureTexts));
   }
   const bool found =
-      regex.execute(kBasePathPattern, utf8BytesToText(answer.body)) && regex.matchCount() > 0;
+      regex.execute(kBasePathPattern, pageText(answer.body)) && regex.matchCount() > 0;
   // The base path is written by the site: relative to the book page, or absolute.
   const Text imageBase = found ? resolveUrl(book.identity.url, regex.submatchText(1, 1)) : Text();
   if (imageBase.empty()) {

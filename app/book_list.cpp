@@ -6,6 +6,7 @@
 #include "app/catalogue_site.h"
 #include "app/catalogue_sync.h"  // storePath
 #include "app/process_state.h"
+#include "app/settings.h"
 #include "app/site_fetch.h"
 #include "app/user_action.h"
 #include "htmlquery/html_query.h"
@@ -55,14 +56,14 @@ void runBookListFetch(Controls& controls) {
   // No address (nothing stored for this pair) is not worth a request.
   Text page;
   if (!listUrl.empty()) {
-    const SiteAnswer answer = fetchFromSite(listUrl);
+    const SiteAnswer answer = fetchFromSite(listUrl, !ignoreCertificateErrors());
     if (!answer.received()) {
       controls.setPaneText(kStatusBar, kMessagePane,
-                           describeSiteFailure(answer, kListUnreachableStatus));
+                           describeSiteFailure(answer, kListFailureTexts));
       enableCombos(controls);
       return;
     }
-    page = utf8BytesToText(answer.body);
+    page = pageText(answer.body);
   }
 
   const std::vector<Text> urls = queryTexts(html, page, kBookUrlsQuery);

@@ -68,6 +68,13 @@ inline constexpr std::int64_t kMaxPageBytes = 64 << 20;
 inline constexpr int kPageLowSpeedBytesPerSecond = 1024;
 inline constexpr int kPageLowSpeedSeconds = 60;
 inline constexpr int kPageTotalTimeoutSeconds = 600;
+// The front, list and book pages are small: a larger answer, one slower than
+// 1 KiB/s for 20 seconds, or one still arriving after a minute is no page of
+// the catalogue's.
+inline constexpr std::int64_t kMaxHtmlPageBytes = 16 << 20;
+inline constexpr int kHtmlLowSpeedBytesPerSecond = 1024;
+inline constexpr int kHtmlLowSpeedSeconds = 20;
+inline constexpr int kHtmlTotalTimeoutSeconds = 60;
 
 // After this many consecutive pages the site says do not exist (404, 410), no
 // further page is asked for: the page count it gave was wrong.
@@ -123,8 +130,36 @@ inline constexpr std::string_view kSiteCountWrongMiddle = " 页, 第 ";
 inline constexpr std::string_view kSiteCountWrongSuffix = " 页起不存在";
 // Stopped by the user (the command line's Ctrl-C).
 inline constexpr std::string_view kDownloadCancelledStatus = "下载已取消";
-// A certificate that did not verify, followed by the host's name.
+
+// Why a page could not be read. A connection that failed is told with the
+// routine's "无法连接网站!" text and, when known, its reason (refused, unknown
+// host, time-out); an answer that was refused (too large, redirected in a
+// loop or to something not http) with the routine's failure prefix
+// ("拉取失败!" and so on) and its reason.
+inline constexpr std::string_view kSyncFailedPrefix = "数据同步失败!";
+inline constexpr std::string_view kListFailedPrefix = "拉取失败!";
+inline constexpr std::string_view kDownloadFailedPrefix = "下载失败!";
+inline constexpr std::string_view kRefusedReason = "连接被拒绝";
+inline constexpr std::string_view kUnknownHostReason = "找不到主机";
+inline constexpr std::string_view kTimedOutReason = "连接超时";
+inline constexpr std::string_view kPageTooLargeReason = "网站返回的页面过大";
+inline constexpr std::string_view kTooManyRedirectsReason = "网站重定向过多";
+inline constexpr std::string_view kUnsupportedRedirectReason = "网站重定向到不支持的地址";
+// A certificate that did not verify: the prefix, the host's name, then the
+// setting that lets the user accept it.
 inline constexpr std::string_view kCertificateFailedPrefix = "证书验证失败: ";
+inline constexpr std::string_view kCertificateHint =
+    " (信任此网站可在 conf.ini 中设 IgnoreCertificateErrors=True)";
+
+// The two texts a routine's failure is told with.
+struct SiteFailureTexts {
+  std::string_view failedPrefix;
+  std::string_view unreachable;
+};
+inline constexpr SiteFailureTexts kSyncFailureTexts{kSyncFailedPrefix, kSyncUnreachableStatus};
+inline constexpr SiteFailureTexts kListFailureTexts{kListFailedPrefix, kListUnreachableStatus};
+inline constexpr SiteFailureTexts kDownloadFailureTexts{kDownloadFailedPrefix,
+                                                        kDownloadUnreachableStatus};
 
 // A status text as the controls take it (code page 936).
 inline Text statusText(std::string_view utf8) { return utf8BytesToText(utf8); }

@@ -6,6 +6,7 @@
 
 #include "app/catalogue_site.h"
 #include "app/process_state.h"
+#include "app/settings.h"
 #include "app/site_fetch.h"
 #include "htmlquery/html_query.h"
 #include "json/json_value.h"
@@ -88,14 +89,13 @@ void runCatalogueSync(Controls& controls) {
   store.Load(kEmptyStore);
 
   const Text& origin = baseUrl();
-  const SiteAnswer answer = fetchFromSite(origin);
+  const SiteAnswer answer = fetchFromSite(origin, !ignoreCertificateErrors());
   if (!answer.received()) {
     fillEditionCombo(controls);
-    controls.setPaneText(kStatusBar, kMessagePane,
-                         describeSiteFailure(answer, kSyncUnreachableStatus));
+    controls.setPaneText(kStatusBar, kMessagePane, describeSiteFailure(answer, kSyncFailureTexts));
     return;
   }
-  const Text frontPage = utf8BytesToText(answer.body);
+  const Text frontPage = pageText(answer.body);
   const std::vector<Text> blocks = queryTexts(html, frontPage, kCategoryBlocksQuery);
 
   for (std::size_t i = kSkippedCategoryBlocks; i < blocks.size(); ++i) {

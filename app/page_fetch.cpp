@@ -9,6 +9,7 @@
 
 #include "app/catalogue_site.h"
 #include "os/files.h"
+#include "web/header_block.h"
 
 namespace varnel {
 namespace {
@@ -113,7 +114,7 @@ PageImageKind checkPageImageFile(const std::string& path) {
 }
 
 std::string describeRefusedPage(const SiteAnswer& answer) {
-  const Text encoding = responseHeader(answer.headers, "Content-Encoding");
+  const Text encoding = headerValue(answer.headers, "Content-Encoding");
   if (!encoding.empty() && !equalsIgnoringAsciiCase(encoding, "identity")) {
     return "收到 " + textToUtf8(encoding) + " 压缩的内容, 不是图片";
   }
@@ -121,7 +122,7 @@ std::string describeRefusedPage(const SiteAnswer& answer) {
   if (recognisePageImage(asView(answer.body)) == PageImageKind::truncated) {
     return "收到不完整的图片";
   }
-  const std::string type = mediaTypeOf(responseHeader(answer.headers, "Content-Type"));
+  const std::string type = mediaTypeOf(headerValue(answer.headers, "Content-Type"));
   if (type.empty()) return "收到无类型的内容, 不是图片";
   return "收到 " + textToUtf8(type) + ", 不是图片";
 }
@@ -131,12 +132,14 @@ PageVerdict judgePageAnswer(const SiteAnswer& answer) {
     // A body over the cap stays over it; a certificate stays untrusted.
     const bool hopeless = answer.failure.kind == WebFailureKind::tooLarge ||
                           answer.failure.kind == WebFailureKind::certificate ||
-                          answer.failure.kind == WebFailureKind::invalidUrl;
+                          answer.failure.kind == WebFailureKind::invalidUrl ||
+                          answer.failure.kind == WebFailureKind::tooManyRedirects ||
+                          answer.failure.kind == WebFailureKind::unsupportedRedirect;
     return hopeless ? PageVerdict::failed : PageVerdict::retry;
   }
   if (answer.status >= 200 && answer.status <= 299) {
     // A body we did not ask to be encoded cannot be written as the page.
-    const Text encoding = responseHeader(answer.headers, "Content-Encoding");
+    const Text encoding = headerValue(answer.headers, "Content-Encoding");
     const bool encoded = !encoding.empty() && !equalsIgnoringAsciiCase(encoding, "identity");
     return !encoded && isCompleteImage(recognisePageImage(asView(answer.body)))
                ? PageVerdict::accepted
@@ -165,7 +168,7 @@ PageFetch fetchPageImage(const Text& url, bool verifyCertificates,
   while (fetch.attempts < kPageAttempts) {
     if (cancelled && cancelled()) break;
     const auto started = std::chrono::steady_clock::now();
-    SiteAnswer answer = fetchFromSite(url, true, verifyCertificates);
+    SiteAnswer answer = fetchFromSite(url, verifyCertificates, SiteContent::pageImage);
     ++fetch.attempts;
     fetch.status = answer.status;
     reportRequest(
@@ -185,7 +188,7 @@ PageFetch fetchPageImage(const Text& url, bool verifyCertificates,
     }
     if (verdict == PageVerdict::failed || fetch.attempts == kPageAttempts) break;
     waitUnlessCancelled(
-        retryDelayMs(fetch.attempts, responseHeader(answer.headers, "Retry-After"), randomUnit()),
+        retryDelayMs(fetch.attempts, headerValue(answer.headers, "Retry-After"), randomUnit()),
         cancelled);
   }
   return fetch;

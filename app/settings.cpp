@@ -22,6 +22,7 @@ std::optional<std::string>* directoryOverride() {
   return value;
 }
 std::optional<bool> openOverride;
+std::optional<bool> ignoreOverride;
 
 std::mutex shellMutex;
 ShellHooks* shell() {
@@ -93,6 +94,20 @@ std::string readDownloadDirectory() {
   SettingsLocation where = settingsLocation();
   return readSetting(where.filePath, kConfigSection, kDownloadPathKey,
                      where.defaultDownloadDirectory);
+}
+
+void setIgnoreCertificateErrorsOverride(std::optional<bool> ignore) {
+  std::lock_guard lock(overrideMutex);
+  ignoreOverride = ignore;
+}
+
+bool ignoreCertificateErrors() {
+  {
+    std::lock_guard lock(overrideMutex);
+    if (ignoreOverride) return *ignoreOverride;
+  }
+  return readSetting(settingsFilePath(), kConfigSection, kIgnoreCertificatesKey, kFalseSetting) ==
+         kTrueSetting;
 }
 
 bool readOpenFolderSetting() {

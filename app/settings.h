@@ -46,6 +46,12 @@ std::string readDownloadDirectory();
 // OpenOrNot equals "True" exactly.
 bool readOpenFolderSetting();
 
+// IgnoreCertificateErrors equals "True" exactly, or the command line's
+// --insecure (true) overrides it; nullopt reads the file again at every call.
+inline constexpr std::string_view kIgnoreCertificatesKey = "IgnoreCertificateErrors";
+void setIgnoreCertificateErrorsOverride(std::optional<bool> ignore);
+bool ignoreCertificateErrors();
+
 // For one run of the command line, which never writes conf.ini: a directory
 // and an open-folder choice that win over the file. nullopt: the file again.
 void setDownloadDirectoryOverride(std::optional<std::string> directory);

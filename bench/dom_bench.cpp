@@ -1,6 +1,8 @@
 // loadHtml of a generated 2 MB catalogue-like page given as Text (so the code
 // page conversion is included), and outerHTML of the whole document, against
 // lxml.html.fromstring / lxml.html.tostring on the same page as UTF-8 bytes.
+// A front page holding 100 000 nested <div>s (1.1 MB) is loaded, and read as
+// the catalogue sync reads it, against lxml's parse of the same page.
 // lxml runs in a child /usr/bin/python3 during the same run; the summary
 // prints MB/s for both, the ratio ours / lxml (above 1: ours is faster) and
 // the memory one parsed document holds.
@@ -14,6 +16,7 @@
 #include <vector>
 
 #include "htmlquery/html_document.h"
+#include "htmlquery/html_query.h"
 
 namespace {
 
@@ -23,7 +26,9 @@ using varnel::Text;
 constexpr std::size_t kPageBytes = 2 * 1024 * 1024;
 constexpr int kMemoryDocuments = 8;
 constexpr int kLxmlRounds = 20;
+constexpr int kDeepNesting = 100000;
 const char* const kPagePath = "/tmp/varnel_dom_bench_page.html";
+const char* const kDeepPagePath = "/tmp/varnel_dom_bench_deep.html";
 
 // Nested divs with lists, attributes of every quoting style, Chinese text.
 const std::string& pageUtf8() {
@@ -59,6 +64,27 @@ const Text& pageText() {
   return text;
 }
 
+// A front page with two edition blocks and, between them, 100 000 nested divs.
+const std::string& deepPageUtf8() {
+  static const std::string page = [] {
+    const std::string edition =
+        "<div><ul><li class=\"li1\">E</li><li class=\"aaaul childmenu\"><a "
+        "href=\"/l\">S</a></li></ul></div>";
+    std::string out =
+        "<html><body><div id=\"cemian\"><div>a</div><div>b</div><div>c</div>" + edition + "<div>";
+    for (int i = 0; i < kDeepNesting; ++i) out += "<div>";
+    out += "deep";
+    for (int i = 0; i < kDeepNesting; ++i) out += "</div>";
+    return out + "</div>" + edition + "</div></body></html>";
+  }();
+  return page;
+}
+
+const Text& deepPageText() {
+  static const Text text = varnel::utf8BytesToText(deepPageUtf8());
+  return text;
+}
+
 double megabytes(std::size_t bytes) { return static_cast<double>(bytes) / (1024.0 * 1024.0); }
 
 void ours_Load(benchmark::State& state) {
@@ -87,7 +113,32 @@ void ours_ConvertOnly(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * pageText().size()));
 }
 
+void ours_LoadDeepNesting(benchmark::State& state) {
+  for (auto _ : state) {
+    HtmlDocument document;
+    benchmark::DoNotOptimize(document.loadHtml(deepPageText()));
+  }
+}
+
+// The catalogue sync's reading: the blocks, then each block's name and links.
+void ours_QueryDeepFrontPage(benchmark::State& state) {
+  for (auto _ : state) {
+    varnel::HtmlQuery html;
+    std::vector<Text> blocks;
+    html.QueryHtml(deepPageText(), "//div[@id='cemian']/div", blocks);
+    for (const Text& block : blocks) {
+      std::vector<Text> found;
+      html.QueryHtml(block, "//li[@class='li1']/@@text", found);
+      html.QueryHtml(block, "//li[@class='aaaul childmenu']/a/@href", found);
+      html.QueryHtml(block, "//li[@class='aaaul childmenu']/a/@@text", found);
+      benchmark::DoNotOptimize(found.data());
+    }
+  }
+}
+
 BENCHMARK(ours_Load)->Unit(benchmark::kMillisecond);
+BENCHMARK(ours_LoadDeepNesting)->Unit(benchmark::kMillisecond);
+BENCHMARK(ours_QueryDeepFrontPage)->Unit(benchmark::kMillisecond);
 BENCHMARK(ours_OuterHtml)->Unit(benchmark::kMillisecond);
 BENCHMARK(ours_ConvertOnly)->Unit(benchmark::kMillisecond);
 
@@ -104,6 +155,7 @@ double oursBytesPerDocument() {
 // as measured by lxml in a child interpreter; empty when it is unavailable.
 std::map<std::string, double> runLxml() {
   std::ofstream(kPagePath, std::ios::binary) << pageUtf8();
+  std::ofstream(kDeepPagePath, std::ios::binary) << deepPageUtf8();
   const std::string script =
       "import time, lxml.html\n"
       "data = open('" +
@@ -129,7 +181,13 @@ std::map<std::string, double> runLxml() {
       std::to_string(kMemoryDocuments) +
       ")]\n"
       "print('memory', (rss() - before) / " +
-      std::to_string(kMemoryDocuments) + ")\n";
+      std::to_string(kMemoryDocuments) +
+      ")\n"
+      "deep = open('" +
+      std::string(kDeepPagePath) +
+      "', 'rb').read()\n"
+      "t = time.perf_counter(); lxml.html.fromstring(deep); print('deep', time.perf_counter() - "
+      "t)\n";
   const std::string scriptPath = std::string(kPagePath) + ".py";
   std::ofstream(scriptPath) << script;
   std::map<std::string, double> figures;
@@ -142,6 +200,7 @@ std::map<std::string, double> runLxml() {
   pclose(pipe);
   std::remove(scriptPath.c_str());
   std::remove(kPagePath);
+  std::remove(kDeepPagePath);
   return figures;
 }
 
@@ -168,6 +227,13 @@ class SideBySideReporter : public benchmark::ConsoleReporter {
     std::printf("%-56s ours %8.2f MB        lxml %8.2f MB (resident)\n",
                 "memory per parsed document", megabytes(oursBytesPerDocument()),
                 lxml.count("memory") ? megabytes(lxml.at("memory")) : 0.0);
+    std::printf("%-56s ours %8.1f ms      lxml %8.1f ms      ratio %.2f\n",
+                "100 000 nested divs: load vs lxml.html.fromstring",
+                seconds_["ours_LoadDeepNesting"] * 1e3,
+                lxml.count("deep") ? lxml.at("deep") * 1e3 : 0.0,
+                lxml.count("deep") ? lxml.at("deep") / seconds_["ours_LoadDeepNesting"] : 0.0);
+    std::printf("%-56s ours %8.1f ms\n", "100 000 nested divs: the catalogue sync's queries",
+                seconds_["ours_QueryDeepFrontPage"] * 1e3);
     if (lxml.empty())
       std::printf("(lxml did not run: is python3-lxml installed for /usr/bin/python3?)\n");
   }

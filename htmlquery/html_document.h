@@ -58,7 +58,9 @@ class HtmlDocument {
   // Returns false, and the handle holds nothing, when it cannot be created.
   bool newDocument();
   // Parses `html` into a fresh document; scripts in it are not run. The empty
-  // text gives a document with empty head and body. False as newDocument.
+  // text gives a document with empty head and body. Elements nested deeper
+  // than 512 levels are not built: their text joins the element at that depth.
+  // False as newDocument.
   bool loadHtml(std::string_view html);
   // Wraps `object`, dropping what the handle held. An object without a tree
   // or node makes the handle empty.

@@ -62,6 +62,14 @@ Text headerLineValue(std::string_view line) {
   return trimSpaces(line.substr(colon + 1));
 }
 
+Text headerValue(std::string_view block, std::string_view name) {
+  for (const Text& line : splitNonEmpty(block, kLineBreak)) {
+    if (line.find(kNameValueMark) == Text::npos) continue;
+    if (equalsIgnoringAsciiCase(headerLineName(line), name)) return headerLineValue(line);
+  }
+  return {};
+}
+
 Text base64Encode(std::string_view bytes) {
   constexpr std::string_view kAlphabet =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";

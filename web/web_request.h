@@ -24,16 +24,17 @@ void initialiseWebAccess();
 // connections stay open, DNS answers are cached). Copies share the handle.
 // One call at a time uses it; concurrent calls on one handle wait for each other.
 // An empty handle (creation failed) makes `webRequest` return empty at once.
+struct WebRequestOptions;
+
 class RequestObject {
  public:
   RequestObject();  // creates the handle; check with `operator bool`
   explicit operator bool() const { return static_cast<bool>(impl_); }
 
-  struct Impl;  // defined by the web library
-  Impl* impl() const { return impl_.get(); }
-
  private:
+  struct Impl;  // the handle itself, known only to the web library
   std::shared_ptr<Impl> impl_;
+  friend Bytes webRequest(std::string_view url, const WebRequestOptions& options);
 };
 
 // Verb indices for `WebRequestOptions::method`; values outside 0..7 mean "GET".
@@ -51,11 +52,15 @@ enum WebMethod : int {
 // Why an exchange gave nothing. `host` names the server for certificate failures.
 enum class WebFailureKind {
   none,
-  transport,    // no connection, refused, reset, cut short, protocol error
-  timedOut,     // the connect time-out, the stall limit, the rate or total limit
-  tooLarge,     // the body passed `maxBodyBytes`
-  certificate,  // the server's certificate did not verify
-  invalidUrl,   // not an http(s) URL
+  transport,            // reset, cut short, protocol error, anything not named below
+  refused,              // nothing accepted the connection
+  unknownHost,          // the host name did not resolve
+  timedOut,             // the connect time-out, the silence limit, the rate or total limit
+  tooLarge,             // the body passed `maxBodyBytes`
+  certificate,          // the server's certificate did not verify
+  tooManyRedirects,     // more than ten redirects in a row (a loop, most likely)
+  unsupportedRedirect,  // a redirect to something other than an http(s) URL
+  invalidUrl,           // the URL asked for is not an http(s) URL
 };
 struct WebFailure {
   WebFailureKind kind = WebFailureKind::none;
@@ -83,9 +88,10 @@ struct WebRequestOptions {
   Bytes postBytes{};                // body; wins over `postText` when not empty
   Text proxy{};                     // "host:port" or a proxy URL; empty: direct connection
   // Seconds; 0 (or below -1) means 15. -1 keeps the built-in limits (60 s to
-  // connect, 30 s of silence).
+  // connect, 30 s of silence). Never "no limit".
   // The limit applies to connecting and to any stretch with no data moving, not
   // to the whole transfer, so a large download that keeps arriving is never cut.
+  // A silence ends the exchange within about a tenth of a second of the limit.
   int timeoutSeconds = 0;
   Text proxyUser{};  // credentials, used only when `proxy` and `proxyUser` are set
   Text proxyPassword{};
@@ -106,7 +112,8 @@ struct WebRequestOptions {
   // for `lowSpeedSeconds` seconds; either 0: no such check.
   int lowSpeedBytesPerSecond = 0;
   int lowSpeedSeconds = 0;
-  // Fails an exchange still running after this many seconds; 0: no total limit.
+  // Fails an exchange still running after this many seconds, redirects
+  // included; 0: no total limit.
   int totalTimeoutSeconds = 0;
   // out: why the exchange failed (kind none when it did not).
   WebFailure* failure = nullptr;
@@ -114,9 +121,15 @@ struct WebRequestOptions {
 
 // Performs the exchange and returns the response body (for any status,
 // 404 included). `url` is code page 936 text; it goes out as UTF-8 with every
-// byte outside printable ASCII percent-encoded. Only http and https are fetched. Never throws. Any
-// failure (no connection, time-out, TLS error, a transfer cut short) gives the empty body, status 0
-// and empty response headers; a partial body is never returned.
+// byte outside printable ASCII percent-encoded (a byte with no character
+// behind it as itself, "%FF"). Only http and https are fetched.
+// Redirects (at most ten) change the method as browsers do: 303 turns every
+// method but HEAD into a GET without body, 301 and 302 turn only POST into
+// one; otherwise method and body go on unchanged. A dropped body takes its
+// Content-Type with it; cookies and credentials never follow to another host.
+// Never throws. Any failure (no connection, time-out, TLS error, a transfer
+// cut short) gives the empty body, status 0 and empty response headers; a
+// partial body is never returned.
 Bytes webRequest(std::string_view url, const WebRequestOptions& options = {});
 
 }  // namespace varnel

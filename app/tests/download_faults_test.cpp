@@ -26,11 +26,13 @@
 #include "app/process_state.h"
 #include "app/routines.h"
 #include "app/settings.h"
+#include "app/site_fetch.h"
 #include "app/tests/e2e_support.h"
 #include "json/json_value.h"
 #include "os/files.h"
 #include "pool/worker_pool.h"
 #include "tools/demo_site/demo_site.h"
+#include "tools/demo_site/hostile_pages.h"
 
 namespace varnel {
 namespace {
@@ -460,6 +462,67 @@ TEST_F(DownloadFaults, AFolderThatCannotBeMadeFetchesNothing) {
   EXPECT_TRUE(controls_.isEnabled(kBookList));
   EXPECT_TRUE(controls_.isEnabled(kEditionCombo));
   EXPECT_TRUE(controls_.records().empty()) << "no page was handed out";
+}
+
+// Front pages that try to hurt the reader (see hostile_pages.h): each ends
+// the sync with the editions it holds, or with a message saying what went
+// wrong, and never holds the program for longer than the page limits allow.
+TEST_F(DownloadFaults, HostileFrontPagesEndWithTheirEditionsOrTheirReason) {
+  // A second of total time stands in for the minute a real page gets.
+  setHtmlPageLimits({.lowSpeedBytesPerSecond = 0, .lowSpeedSeconds = 0, .totalSeconds = 1});
+  struct Case {
+    const char* why;
+    const char* path;
+    std::vector<std::string> editions;  // UTF-8
+    std::string_view status;            // UTF-8
+  };
+  const std::string done(kSyncDoneStatus);
+  const Case cases[] = {
+      {"a length of 2 GiB is refused at once",
+       "/hostile/huge-length",
+       {},
+       "数据同步失败!网站返回的页面过大"},
+      {"an endless chunked body stops at the cap",
+       "/hostile/endless",
+       {},
+       "数据同步失败!网站返回的页面过大"},
+      {"a trickle ends at the total limit",
+       "/hostile/trickle",
+       {},
+       "数据同步失败!无法连接网站!连接超时"},
+      {"NUL bytes read as U+FFFD and the whole page is read",
+       "/hostile/nul-front",
+       {"A", "B?x", "C", "D"},
+       done},
+      {"100 000 nested elements are read, around them too",
+       "/hostile/deep-front",
+       {"A", "B"},
+       done},
+      {"a redirect loop", "/hostile/loop", {}, "数据同步失败!网站重定向过多"},
+      {"a redirect to a local file",
+       "/hostile/to-file",
+       {},
+       "数据同步失败!网站重定向到不支持的地址"},
+      {"a redirect to gopher", "/hostile/to-gopher", {}, "数据同步失败!网站重定向到不支持的地址"},
+  };
+  for (const Case& c : cases) {
+    setBaseUrl(site_->origin() + c.path);
+    runCatalogueSync(controls_);
+    std::vector<std::string> editions;
+    for (int i = 0; i < controls_.itemCount(kEditionCombo); ++i)
+      editions.push_back(textToUtf8(controls_.itemText(kEditionCombo, i)));
+    std::sort(editions.begin(), editions.end());
+    EXPECT_EQ(editions, c.editions) << c.why;
+    EXPECT_EQ(controls_.paneText(kStatusBar, kMessagePane), gbk(c.status)) << c.why;
+  }
+
+  // A list page with NUL bytes inside and between its books lists them all.
+  setBaseUrl(site_->origin() + "/hostile/nul-front");
+  chooseSubject("C", "S");
+  EXPECT_EQ(controls_.rowCount(kBookList), demo::kHostileListBooks);
+  EXPECT_EQ(controls_.cellText(kBookList, 1, kTitleColumn), "book2?x");
+  EXPECT_EQ(controls_.paneText(kStatusBar, kMessagePane), gbk(kListDoneStatus));
+  setHtmlPageLimits({});
 }
 
 TEST_F(DownloadFaults, TheListKeepsTheCategoryItWasFetchedFor) {

@@ -116,14 +116,6 @@ TEST(RetryDelay, PlannedDelaysWithJitterOrTheServersWordUpToTheCap) {
   }
 }
 
-TEST(ResponseHeader, FindsANameWithoutCase) {
-  const Text headers = "Content-Type: image/jpeg\r\nretry-after: 7\r\nX-Empty:";
-  EXPECT_EQ(responseHeader(headers, "Retry-After"), "7");
-  EXPECT_EQ(responseHeader(headers, "content-type"), "image/jpeg");
-  EXPECT_EQ(responseHeader(headers, "X-Empty"), "");
-  EXPECT_EQ(responseHeader(headers, "Content"), "") << "a prefix is not the name";
-}
-
 TEST(SiteFetch, CertificatesAreCheckedUnlessTheUserSaysOtherwise) {
   const std::filesystem::path dir =
       std::filesystem::temp_directory_path() / ("varnel_cert_" + std::to_string(::getpid()));
@@ -152,15 +144,36 @@ TEST(SiteFetch, CertificatesAreCheckedUnlessTheUserSaysOtherwise) {
   }
   setIgnoreCertificateErrorsOverride(std::nullopt);
   std::filesystem::remove_all(dir);
+}
 
-  SiteAnswer untrusted = answerOf(0, "", "", WebFailureKind::certificate);
-  untrusted.failure.host = "books.example";
-  EXPECT_EQ(describeSiteFailure(untrusted, kListUnreachableStatus),
-            statusText("证书验证失败: books.example"));
-  EXPECT_EQ(
-      describeSiteFailure(answerOf(0, "", "", WebFailureKind::timedOut), kListUnreachableStatus),
-      statusText(kListUnreachableStatus));
-  EXPECT_EQ(describeSiteFailure(answerOf(404, "gone"), kListUnreachableStatus), "")
+// Each way of not reading a page is told apart, in the routine's own words.
+TEST(SiteFetch, EachFailureIsToldWithItsReason) {
+  struct Case {
+    WebFailureKind kind;
+    std::string_view expected;  // UTF-8
+  };
+  const Case cases[] = {
+      {WebFailureKind::transport, "拉取失败!无法连接网站!"},
+      {WebFailureKind::invalidUrl, "拉取失败!无法连接网站!"},
+      {WebFailureKind::refused, "拉取失败!无法连接网站!连接被拒绝"},
+      {WebFailureKind::unknownHost, "拉取失败!无法连接网站!找不到主机"},
+      {WebFailureKind::timedOut, "拉取失败!无法连接网站!连接超时"},
+      {WebFailureKind::tooLarge, "拉取失败!网站返回的页面过大"},
+      {WebFailureKind::tooManyRedirects, "拉取失败!网站重定向过多"},
+      {WebFailureKind::unsupportedRedirect, "拉取失败!网站重定向到不支持的地址"},
+      {WebFailureKind::certificate,
+       "拉取失败!证书验证失败: books.example (信任此网站可在 conf.ini 中设 "
+       "IgnoreCertificateErrors=True)"},
+  };
+  for (const Case& c : cases) {
+    SiteAnswer answer = answerOf(0, "", "", c.kind);
+    answer.failure.host = "books.example";
+    EXPECT_EQ(describeSiteFailure(answer, kListFailureTexts), statusText(c.expected))
+        << static_cast<int>(c.kind);
+  }
+  EXPECT_EQ(describeSiteFailure(answerOf(0, "", "", WebFailureKind::refused), kSyncFailureTexts),
+            statusText("数据同步失败!无法连接网站!连接被拒绝"));
+  EXPECT_EQ(describeSiteFailure(answerOf(404, "gone"), kListFailureTexts), "")
       << "an answer is not a connection failure";
 }
 

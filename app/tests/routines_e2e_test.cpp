@@ -360,6 +360,7 @@ TEST_F(RoutinesEndToEnd, DownloadOfAwkwardBooks) {
   EXPECT_TRUE(opened().empty()) << "OpenOrNot is False";
 }
 
+// Nothing listens: each routine says it cannot connect, and why.
 TEST_F(RoutinesEndToEnd, SiteDown) {
   const std::string downOrigin = "http://127.0.0.1:" + std::to_string(closedPort());
 
@@ -369,7 +370,8 @@ TEST_F(RoutinesEndToEnd, SiteDown) {
   controls_.setEnabled(kSubjectCombo, false);
   runCatalogueSync(controls_);
   EXPECT_EQ(controls_.itemCount(kEditionCombo), 0);
-  EXPECT_EQ(controls_.paneText(kStatusBar, kMessagePane), gbk(kSyncUnreachableStatus));
+  EXPECT_EQ(controls_.paneText(kStatusBar, kMessagePane),
+            gbk(kSyncUnreachableStatus) + gbk(kRefusedReason));
   EXPECT_FALSE(controls_.isEnabled(kEditionCombo));
   EXPECT_FALSE(controls_.isEnabled(kSubjectCombo));
 
@@ -382,7 +384,8 @@ TEST_F(RoutinesEndToEnd, SiteDown) {
   controls_.setCurrentIndex(kSubjectCombo, indexOf(controls_, kSubjectCombo, "语文"));
   runBookListFetch(controls_);
   EXPECT_EQ(controls_.rowCount(kBookList), 0);
-  EXPECT_EQ(controls_.paneText(kStatusBar, kMessagePane), gbk(kListUnreachableStatus));
+  EXPECT_EQ(controls_.paneText(kStatusBar, kMessagePane),
+            gbk(kListUnreachableStatus) + gbk(kRefusedReason));
   EXPECT_TRUE(controls_.isEnabled(kEditionCombo));
 
   // A book page that cannot be read.
@@ -391,7 +394,8 @@ TEST_F(RoutinesEndToEnd, SiteDown) {
   controls_.setCellText(kBookList, 0, kUrlColumn, downOrigin + "/book/1.html");
   controls_.selectRow(kBookList, 0);
   EXPECT_EQ(runBookDownload(controls_).result, DownloadResult::unreachable);
-  EXPECT_EQ(controls_.paneText(kStatusBar, kMessagePane), gbk(kDownloadUnreachableStatus));
+  EXPECT_EQ(controls_.paneText(kStatusBar, kMessagePane),
+            gbk(kDownloadUnreachableStatus) + gbk(kRefusedReason));
   EXPECT_EQ(controls_.cellText(kBookList, 0, kRowStatusColumn), gbk(kRowFailedStatus));
   EXPECT_FALSE(fs::exists(downloads_)) << "nothing created for a book that cannot be read";
   expectControlsEnabled("after a failed book page");

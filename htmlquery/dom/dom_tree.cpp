@@ -26,6 +26,9 @@ std::shared_ptr<Tree> Tree::parse(std::string_view utf8) {
     tree->tree_ = nullptr;
     return nullptr;
   }
+  // Deep nesting costs the parser the square of its depth.
+  std::string bounded;
+  if (boundNestingDepth(utf8, kMaxTreeDepth, bounded)) utf8 = bounded;
   static const char kNothing[] = "";
   const char* data = utf8.empty() ? kNothing : utf8.data();
   if (myhtml_parse(tree->tree_, MyENCODING_UTF_8, data, utf8.size()) != MyHTML_STATUS_OK)

@@ -107,6 +107,15 @@ std::vector<Node*> collectElements(Node* root, Keep&& keep) {
   return found;
 }
 
+// --- before parsing ----------------------------------------------------------------
+// Elements are built at most this deep; the tags of deeper ones are left out
+// and their content joins the element at the bound (as browsers bound it).
+inline constexpr std::size_t kMaxTreeDepth = 512;
+// dom_depth.cpp: `html` without the tags that would open an element deeper
+// than `maxDepth`, in `bounded`; false (and `bounded` untouched) when the page
+// stays within the bound, as almost every page does.
+bool boundNestingDepth(std::string_view html, std::size_t maxDepth, std::string& bounded);
+
 // --- reads implemented in their own files ---------------------------------------
 // dom_serialize.cpp: HTML of the node's children, or of the node itself too.
 std::string serializeHtml(Node* node, bool includeSelf);

@@ -1,4 +1,5 @@
 // Result filters: the {...} list after an attribute or condition name.
+#include <array>
 #include <optional>
 
 #include "htmlquery/html_query.h"
@@ -9,26 +10,6 @@
 namespace varnel::query {
 
 namespace {
-
-enum class FilterKind { None, Delete, Path, Replace, Middle, Add, Trim, Regex, Format, Num };
-
-// The kind is the first of these markers found in the (protected) item.
-struct KindMarker {
-  std::string_view marker;
-  FilterKind kind;
-  std::size_t markerKind;  // index into kFilterKinds for the body markers
-};
-constexpr std::array<KindMarker, 9> kKindOrder = {{
-    {"%del_", FilterKind::Delete, 2},
-    {"%path_", FilterKind::Path, 7},
-    {"%th_", FilterKind::Replace, 3},
-    {"%mid_", FilterKind::Middle, 4},
-    {"%add_", FilterKind::Add, 5},
-    {kTrimMarker, FilterKind::Trim, 0},
-    {"%re_", FilterKind::Regex, 1},
-    {"%f_", FilterKind::Format, 6},
-    {kNumMarker, FilterKind::Num, 0},
-}};
 
 // Bodies between the protected markers, left to right.
 std::vector<Text> collectBodies(std::string_view text, const FilterMarkers& markers) {
@@ -95,47 +76,103 @@ Text removeFirst(std::string_view value, std::string_view piece) {
   return concatTexts(value.substr(0, at), value.substr(at + piece.size()));
 }
 
-// One body of a filter item, its arguments restored; nothing when the body
-// cannot change a value (an empty piece or expression, a missing argument).
-std::optional<Filter> parseBody(FilterKind kind, const Text& rawBody) {
-  Filter filter;
-  switch (kind) {
-    case FilterKind::Delete:
-    case FilterKind::Path:
-      filter.action = kind == FilterKind::Delete ? FilterAction::Delete : FilterAction::Path;
-      filter.first = restoreFilters(rawBody);
-      if (filter.first.empty()) return std::nullopt;
-      return filter;
-    case FilterKind::Replace: {
-      const std::vector<Text> parts = splitNonEmpty(rawBody, ",");
-      if (parts.size() < 2) return std::nullopt;
-      filter.action = FilterAction::Replace;
-      filter.first = restoreFilters(parts[0]);
-      filter.second = restoreFilters(parts[1]);
-      return filter;
-    }
-    case FilterKind::Middle:
-    case FilterKind::Add: {
-      const std::vector<Text> parts = cutKeepingEmpty(rawBody);
-      if (parts.size() < 2) return std::nullopt;
-      filter.action = kind == FilterKind::Middle ? FilterAction::Middle : FilterAction::Add;
-      filter.first = restoreFilters(parts[0]);
-      filter.second = restoreFilters(parts[1]);
-      filter.fromEnd =
-          kind == FilterKind::Middle && parts.size() > 2 && restoreFilters(parts[2]) == "1";
-      return filter;
-    }
-    case FilterKind::Regex:
-      filter.action = FilterAction::Regex;
-      filter.first = restoreFilters(rawBody);
-      return filter;
-    case FilterKind::Format:
-      filter.action = FilterAction::Format;
-      filter.parts = splitNonEmpty(restoreFilters(rawBody), kFormatPlaceholder);
-      return filter;
-    default:
-      return std::nullopt;
-  }
+// Readers of one body of a filter item: the filter with its arguments
+// restored, or nothing when the body cannot change a value (an empty piece or
+// expression, a missing argument).
+using BodyReader = std::optional<Filter> (*)(FilterAction action, const Text& rawBody);
+
+// %del% %path%: the whole body, never empty.
+std::optional<Filter> readWholeBody(FilterAction action, const Text& rawBody) {
+  Filter filter{.action = action, .first = restoreFilters(rawBody)};
+  if (filter.first.empty()) return std::nullopt;
+  return filter;
+}
+
+// %re%: the whole body; an empty pattern matches the empty text.
+std::optional<Filter> readPattern(FilterAction action, const Text& rawBody) {
+  return Filter{.action = action, .first = restoreFilters(rawBody)};
+}
+
+// %th%: "piece,replacement", empty parts dropped.
+std::optional<Filter> readReplacement(FilterAction action, const Text& rawBody) {
+  const std::vector<Text> parts = splitNonEmpty(rawBody, ",");
+  if (parts.size() < 2) return std::nullopt;
+  return Filter{
+      .action = action, .first = restoreFilters(parts[0]), .second = restoreFilters(parts[1])};
+}
+
+// %add%: "before,after", either may be empty.
+std::optional<Filter> readSurroundings(FilterAction action, const Text& rawBody) {
+  const std::vector<Text> parts = cutKeepingEmpty(rawBody);
+  if (parts.size() < 2) return std::nullopt;
+  return Filter{
+      .action = action, .first = restoreFilters(parts[0]), .second = restoreFilters(parts[1])};
+}
+
+// %mid%: "left,right" and, when a third part is "1", the right marker
+// searched from the end.
+std::optional<Filter> readMiddle(FilterAction action, const Text& rawBody) {
+  const std::vector<Text> parts = cutKeepingEmpty(rawBody);
+  if (parts.size() < 2) return std::nullopt;
+  return Filter{.action = action,
+                .first = restoreFilters(parts[0]),
+                .second = restoreFilters(parts[1]),
+                .fromEnd = parts.size() > 2 && restoreFilters(parts[2]) == "1"};
+}
+
+// %f%: the texts around each %text%.
+std::optional<Filter> readFormat(FilterAction action, const Text& rawBody) {
+  return Filter{.action = action,
+                .parts = splitNonEmpty(restoreFilters(rawBody), kFormatPlaceholder)};
+}
+
+constexpr const FilterMarkers* markersOpenedBy(std::string_view protectedOpen) {
+  for (const FilterMarkers& markers : kFilterKinds)
+    if (markers.protectedOpen == protectedOpen) return &markers;
+  return nullptr;
+}
+
+// One filter kind: the marker that names it in a protected item, the markers
+// around its bodies (none for a filter without body), what it does (none:
+// known, and without effect) and how a body is read.
+struct FilterKind {
+  std::string_view marker;
+  const FilterMarkers* bodies = nullptr;
+  std::optional<FilterAction> action{};
+  BodyReader read = nullptr;
+};
+
+constexpr FilterKind withBodies(std::string_view protectedOpen, FilterAction action,
+                                BodyReader read) {
+  return {protectedOpen, markersOpenedBy(protectedOpen), action, read};
+}
+
+// An item is of the first kind whose marker it holds, in this order.
+constexpr std::array<FilterKind, 9> kFilterTable = {{
+    withBodies("%del_", FilterAction::Delete, readWholeBody),
+    withBodies("%path_", FilterAction::Path, readWholeBody),
+    withBodies("%th_", FilterAction::Replace, readReplacement),
+    withBodies("%mid_", FilterAction::Middle, readMiddle),
+    withBodies("%add_", FilterAction::Add, readSurroundings),
+    {kTrimMarker, nullptr, FilterAction::Trim},
+    withBodies("%re_", FilterAction::Regex, readPattern),
+    withBodies("%f_", FilterAction::Format, readFormat),
+    // "%num%" has no effect: what it would cut is not settled, and a filter
+    // that guesses would silently change values.
+    {kNumMarker},
+}};
+
+constexpr bool everyReaderHasItsMarkers() {
+  for (const FilterKind& kind : kFilterTable)
+    if ((kind.read != nullptr) != (kind.bodies != nullptr)) return false;
+  return true;
+}
+static_assert(everyReaderHasItsMarkers(), "a filter with bodies names markers of kFilterKinds");
+
+const FilterKind* kindOf(std::string_view item) {
+  for (const FilterKind& kind : kFilterTable)
+    if (findText(item, kind.marker) != std::string_view::npos) return &kind;
+  return nullptr;
 }
 
 }  // namespace
@@ -143,26 +180,14 @@ std::optional<Filter> parseBody(FilterKind kind, const Text& rawBody) {
 std::vector<Filter> parseFilters(std::string_view protectedFilters) {
   std::vector<Filter> filters;
   for (const Text& item : splitNonEmpty(protectedFilters, ",")) {
-    const KindMarker* kind = nullptr;
-    for (const KindMarker& candidate : kKindOrder)
-      if (findText(item, candidate.marker) != std::string_view::npos) {
-        kind = &candidate;
-        break;
-      }
-    if (kind == nullptr) continue;
-    if (kind->kind == FilterKind::Trim) {
-      Filter trim;
-      trim.action = FilterAction::Trim;
-      filters.push_back(std::move(trim));
+    const FilterKind* kind = kindOf(item);
+    if (kind == nullptr || !kind->action) continue;
+    if (kind->bodies == nullptr) {
+      filters.push_back(Filter{.action = *kind->action});
       continue;
     }
-    // "%num%" has no effect: what it would cut is not settled, and a filter
-    // that guesses would silently change values.
-    if (kind->kind == FilterKind::Num) continue;
-
-    const Text restoredItem = restoreFilters(item);
-    for (const Text& rawBody : collectBodies(restoredItem, kFilterKinds[kind->markerKind]))
-      if (std::optional<Filter> filter = parseBody(kind->kind, rawBody))
+    for (const Text& rawBody : collectBodies(restoreFilters(item), *kind->bodies))
+      if (std::optional<Filter> filter = kind->read(*kind->action, rawBody))
         filters.push_back(std::move(*filter));
   }
   return filters;

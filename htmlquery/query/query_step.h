@@ -15,10 +15,10 @@ namespace varnel::query {
 enum class FilterAction { Delete, Path, Replace, Middle, Add, Trim, Regex, Format };
 struct Filter {
   FilterAction action = FilterAction::Trim;
-  Text first;               // the piece, the pattern, the expression, or the left argument
-  Text second;              // the right argument of %th% %mid% %add%
-  bool fromEnd = false;     // %mid%: the right marker is searched from the end
-  std::vector<Text> parts;  // %f%: the texts around each %text%
+  Text first{};               // the piece, the pattern, the expression, or the left argument
+  Text second{};              // the right argument of %th% %mid% %add%
+  bool fromEnd = false;       // %mid%: the right marker is searched from the end
+  std::vector<Text> parts{};  // %f%: the texts around each %text%
 };
 
 // An index "n" or a range "a~b"; a negative bound counts from the end.

@@ -51,6 +51,9 @@
 //     and "人教版2" + "0.数学" the same key; every one of these books has a
 //     title of its own, so a mix-up shows.
 //
+// With DemoOptions::faultCases the site also serves the hostile pages of
+// hostile_pages.h under /hostile/.
+//
 // "First request" means the first request of that path to one DemoSite since it
 // started or since resetFaults(). DemoOptions::failRate adds HTTP 500 on the
 // first request of pages chosen by DemoOptions::seed, in every book.

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <utility>
 
+#include "tools/demo_site/hostile_pages.h"
+
 namespace varnel::demo {
 namespace {
 
@@ -42,6 +44,7 @@ DemoSite::DemoSite(const DemoOptions& options)
 DemoSite::~DemoSite() { stop(); }
 
 void DemoSite::installHandler() {
+  if (catalogue_.options().faultCases) installHostilePages(*server_);
   server_->Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
     const bool image = request.path.rfind(kFilesPrefix, 0) == 0;
     if (image && catalogue_.options().latencyMs > 0) {

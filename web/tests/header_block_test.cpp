@@ -56,6 +56,14 @@ TEST(HeaderLine, SplitsAtTheFirstColonAndTrims) {
   }
 }
 
+TEST(HeaderValue, FindsANameWithoutCase) {
+  const Text headers = "Content-Type: image/jpeg\r\nretry-after: 7\r\nX-Empty:";
+  EXPECT_EQ(headerValue(headers, "Retry-After"), "7");
+  EXPECT_EQ(headerValue(headers, "content-type"), "image/jpeg");
+  EXPECT_EQ(headerValue(headers, "X-Empty"), "");
+  EXPECT_EQ(headerValue(headers, "Content"), "") << "a prefix is not the name";
+}
+
 TEST(CapitaliseFirst, ChangesOnlyALeadingAsciiLowerCaseLetter) {
   EXPECT_EQ(capitaliseFirst(""), "");
   EXPECT_EQ(capitaliseFirst("a"), "A");

@@ -302,20 +302,69 @@ TEST(WebRequestTraffic, NoProxyMeansDirectWhateverTheEnvironmentSays) {
 
 TEST(WebRequestTraffic, NonAsciiUrlGoesOutAsPercentEncodedUtf8) {
   RawCaptureServer server;
-  // "/书/页 1" in code page 936.
-  Bytes body = webRequest(server.url("/\xCA\xE9/\xD2\xB3 1"));
-  EXPECT_EQ(bodyText(body), "ok");
-  CapturedRequest request = server.last();
-  EXPECT_EQ(request.requestLine, "GET /%E4%B9%A6/%E9%A1%B5%201 HTTP/1.1");
-  EXPECT_EQ(countLinesStartingWith(request.headerLines,
-                                   "Referer: " + server.url("/%E4%B9%A6/%E9%A1%B5%201")),
-            1u);
+  struct Case {
+    const char* why;
+    std::string path;  // code page 936
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"Chinese as UTF-8, the space encoded", "/\xCA\xE9/\xD2\xB3 1", "/%E4%B9%A6/%E9%A1%B5%201"},
+      {"a byte that is no character stays in the path", "/anything/x\xFFz", "/anything/x%FFz"},
+      {"a lone lead byte at the end", "/a\x81", "/a%81"},
+      {"code page 936's euro sign",
+       "/b\x80"
+       "c",
+       "/b%E2%82%ACc"},
+      {"a question mark of the caller's still starts the query", "/p?q=\xCA\xE9", "/p?q=%E4%B9%A6"},
+  };
+  for (const Case& c : cases) {
+    Bytes body = webRequest(server.url(c.path));
+    EXPECT_EQ(bodyText(body), "ok") << c.why;
+    CapturedRequest request = server.last();
+    EXPECT_EQ(request.requestLine, "GET " + c.expected + " HTTP/1.1") << c.why;
+    EXPECT_EQ(countLinesStartingWith(request.headerLines, "Referer: " + server.url(c.expected)), 1u)
+        << c.why;
+  }
 }
 
+// Every value is a limit: 0 and anything below -1 mean the 15-second default,
+// never "wait for ever", and 1 means one second. A server that says nothing
+// shows which limit each value set; the three run side by side.
 TEST(WebRequestTraffic, AnyTimeoutValueStillFetches) {
   RawCaptureServer server;
   for (int seconds : {-1, 0, 1, 20, INT_MAX, INT_MIN}) {
     EXPECT_EQ(bodyText(webRequest(server.url("/t"), {.timeoutSeconds = seconds})), "ok") << seconds;
+  }
+
+  LocalHttpServer silent;
+  Gate gate;
+  silent.server().Get("/silent", [&](const httplib::Request&, httplib::Response& res) {
+    gate.wait();
+    res.set_content("too late", "text/plain");
+  });
+  silent.start();
+  struct Case {
+    int seconds;
+    double limit;
+    double elapsed = 0;
+    WebFailureKind kind = WebFailureKind::none;
+  };
+  Case cases[] = {{1, 1.0}, {0, 15.0}, {INT_MIN, 15.0}};
+  std::vector<std::thread> threads;
+  for (Case& c : cases) {
+    threads.emplace_back([&c, &silent] {
+      WebFailure failure;
+      const auto start = std::chrono::steady_clock::now();
+      webRequest(silent.url("/silent"), {.timeoutSeconds = c.seconds, .failure = &failure});
+      c.elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      c.kind = failure.kind;
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.kind, WebFailureKind::timedOut) << c.seconds;
+    EXPECT_GE(c.elapsed, c.limit) << c.seconds;
+    EXPECT_LT(c.elapsed, c.limit + 0.3) << c.seconds;
   }
 }
 
@@ -369,6 +418,71 @@ TEST(WebRequestResponse, RedirectsFollowedOrReturned) {
   EXPECT_EQ(status, 302);
   EXPECT_NE(headers.find("Location: /to"), Text::npos);
   EXPECT_EQ(headers.find("X-Final"), Text::npos);
+}
+
+// A redirect changes the method as browsers and curl do: 303 makes every
+// method but HEAD a GET, 301 and 302 only POST; a dropped body takes its
+// Content-Type along, a kept one arrives whole.
+TEST(WebRequestResponse, RedirectKeepsOrChangesTheMethodByItsStatus) {
+  struct Arrival {
+    std::string method;
+    std::string body;
+    std::string contentType;
+  };
+  std::mutex mutex;
+  Arrival arrived;
+  LocalHttpServer local;
+  const std::string redirect = R"(/r/(\d+))";
+  auto bounce = [](const httplib::Request& req, httplib::Response& res) {
+    res.set_redirect("/to", std::stoi(req.matches[1]));
+  };
+  auto record = [&](const httplib::Request& req, httplib::Response& res) {
+    std::lock_guard lock(mutex);
+    arrived = {req.method, req.body, req.get_header_value("Content-Type")};
+    res.set_content("arrived", "text/plain");
+  };
+  local.server().Get(redirect, bounce).Post(redirect, bounce).Put(redirect, bounce);
+  local.server().Delete(redirect, bounce);
+  local.server().Get("/to", record).Post("/to", record).Put("/to", record).Delete("/to", record);
+  local.start();
+
+  struct Case {
+    int status;
+    int method;
+    const char* arrivesAs;
+    bool keepsBody;
+  };
+  const Case cases[] = {
+      {301, kWebGet, "GET", false},   {301, kWebPost, "GET", false},
+      {301, kWebPut, "PUT", true},    {301, kWebDelete, "DELETE", false},
+      {301, kWebHead, "HEAD", false}, {302, kWebPost, "GET", false},
+      {302, kWebPut, "PUT", true},    {302, kWebDelete, "DELETE", false},
+      {303, kWebGet, "GET", false},   {303, kWebPost, "GET", false},
+      {303, kWebPut, "GET", false},   {303, kWebDelete, "GET", false},
+      {303, kWebHead, "HEAD", false}, {307, kWebPost, "POST", true},
+      {307, kWebPut, "PUT", true},    {307, kWebDelete, "DELETE", false},
+      {308, kWebPost, "POST", true},  {308, kWebPut, "PUT", true},
+  };
+  const std::string payload = "a=1&b=2";
+  for (const Case& c : cases) {
+    const bool sendsBody = c.method == kWebPost || c.method == kWebPut;
+    const std::string why = std::to_string(c.status) + " after " + std::string(c.arrivesAs) +
+                            " (method " + std::to_string(c.method) + ")";
+    arrived = {};
+    int status = 0;
+    // PUT names its type itself; POST gets the form type by default.
+    Bytes body = webRequest(local.url("/r/" + std::to_string(c.status)),
+                            {.method = c.method,
+                             .postText = sendsBody ? payload : "",
+                             .headers = c.method == kWebPut ? "Content-Type: text/plain" : "",
+                             .status = &status});
+    EXPECT_EQ(status, 200) << why;
+    EXPECT_EQ(bodyText(body), c.method == kWebHead ? "" : "arrived") << why;
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(arrived.method, c.arrivesAs) << why;
+    EXPECT_EQ(arrived.body, c.keepsBody ? payload : "") << why;
+    EXPECT_EQ(!arrived.contentType.empty(), c.keepsBody) << why << ": " << arrived.contentType;
+  }
 }
 
 // Every way an exchange can fail ends the same: no body, status 0, no headers.
