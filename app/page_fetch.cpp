@@ -134,7 +134,8 @@ PageVerdict judgePageAnswer(const SiteAnswer& answer) {
                           answer.failure.kind == WebFailureKind::certificate ||
                           answer.failure.kind == WebFailureKind::invalidUrl ||
                           answer.failure.kind == WebFailureKind::tooManyRedirects ||
-                          answer.failure.kind == WebFailureKind::unsupportedRedirect;
+                          answer.failure.kind == WebFailureKind::unsupportedRedirect ||
+                          answer.failure.kind == WebFailureKind::aborted;
     return hopeless ? PageVerdict::failed : PageVerdict::retry;
   }
   if (answer.status >= 200 && answer.status <= 299) {

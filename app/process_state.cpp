@@ -88,6 +88,7 @@ void endAction(int claim) { actionClaim.compare_exchange_strong(claim, 0); }
 void requestDownloadCancel() { cancelRequested = true; }
 void clearDownloadCancel() { cancelRequested = false; }
 bool downloadCancelRequested() { return cancelRequested; }
+const std::atomic<bool>* downloadCancelFlag() { return &cancelRequested; }
 
 void registerShutdownRoutine() {
   std::at_quick_exit(shutdownHandler);

@@ -6,6 +6,7 @@
 // process then leaves without running static destructors.
 #pragma once
 
+#include <atomic>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -71,6 +72,8 @@ void endAction(int claim);
 void requestDownloadCancel();
 void clearDownloadCancel();
 bool downloadCancelRequested();
+// The flag itself, for transfers that watch it while they run.
+const std::atomic<bool>* downloadCancelFlag();
 
 // Registered with the run-time at start-up; runs the shutdown routine at most
 // once, however often it is called.

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <mutex>
 
+#include "app/process_state.h"  // downloadCancelFlag
+
 namespace varnel {
 namespace {
 
@@ -60,6 +62,8 @@ SiteAnswer fetchFromSite(const Text& url, bool verifyCertificates, SiteContent c
   if (content == SiteContent::pageImage) {
     // A page is written as it arrives: an encoded body would be no image.
     options.headers = "Accept-Encoding: identity";
+    // A cancelled download ends its transfers at once, not when they end.
+    options.abort = downloadCancelFlag();
     options.maxBodyBytes = kMaxPageBytes;
     options.lowSpeedBytesPerSecond = kPageLowSpeedBytesPerSecond;
     options.lowSpeedSeconds = kPageLowSpeedSeconds;

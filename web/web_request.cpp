@@ -359,6 +359,7 @@ struct Exchange {
   HeaderList requestHeaders;
   Response response;
   WebFailureKind redirectFailure = WebFailureKind::none;
+  bool aborted = false;  // by the caller's flag, not by a limit
 };
 
 int methodOf(const WebRequestOptions& options) {
@@ -475,11 +476,17 @@ bool setRemainingTime(CURL* curl, const Exchange& exchange) {
 }
 
 // curl_easy_perform over our own multi handle: the progress callback (and so
-// the stall watch) runs at every look, not only once a second.
-CURLcode perform(const Handles& handles) {
+// the stall watch) runs at every look, not only once a second, and the
+// caller's abort flag is looked at as often.
+CURLcode perform(const Handles& handles, Exchange& exchange, const std::atomic<bool>* abort) {
   if (curl_multi_add_handle(handles.multi, handles.curl) != CURLM_OK) return CURLE_FAILED_INIT;
   CURLcode result = CURLE_RECV_ERROR;  // should the transfer vanish without a word
   for (bool done = false; !done;) {
+    if (abort && abort->load()) {
+      exchange.aborted = true;
+      result = CURLE_ABORTED_BY_CALLBACK;
+      break;
+    }
     int running = 0;
     if (curl_multi_perform(handles.multi, &running) != CURLM_OK) break;
     int queued = 0;
@@ -540,6 +547,7 @@ Bytes collectResult(CURL* curl, CURLcode result, const WebRequestOptions& option
                     Exchange& exchange) {
   WebFailure failure = describeFailure(curl, result, exchange.response);
   if (result == CURLE_OK) failure.kind = exchange.redirectFailure;
+  if (exchange.aborted) failure.kind = WebFailureKind::aborted;
   Text responseHeaders;
   int status = 0;
   if (failure.kind == WebFailureKind::none) {
@@ -578,7 +586,7 @@ CURLcode followHops(const Handles& handles, const WebRequestOptions& options, Ex
     if (!setRequestHeaders(curl, options, hop, state)) return CURLE_OUT_OF_MEMORY;
     setMethodAndBody(curl, hop, state.body);
     if (!setRemainingTime(curl, state)) return CURLE_OPERATION_TIMEDOUT;
-    const CURLcode result = perform(handles);
+    const CURLcode result = perform(handles, state, options.abort);
     if (result != CURLE_OK || options.noRedirect) return result;
     std::optional<std::string> next = redirectTarget(curl, state.response, state.redirectFailure);
     if (!next) return result;

@@ -7,6 +7,7 @@
 // opt in to certificate checks, a body cap and transfer-rate limits.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -61,6 +62,7 @@ enum class WebFailureKind {
   tooManyRedirects,     // more than ten redirects in a row (a loop, most likely)
   unsupportedRedirect,  // a redirect to something other than an http(s) URL
   invalidUrl,           // the URL asked for is not an http(s) URL
+  aborted,              // the caller's `abort` flag was raised
 };
 struct WebFailure {
   WebFailureKind kind = WebFailureKind::none;
@@ -117,6 +119,9 @@ struct WebRequestOptions {
   int totalTimeoutSeconds = 0;
   // out: why the exchange failed (kind none when it did not).
   WebFailure* failure = nullptr;
+  // Looked at about every 100 ms while the exchange runs; once true it ends at
+  // once with failure kind `aborted` and no body. Null: never.
+  const std::atomic<bool>* abort = nullptr;
 };
 
 // Performs the exchange and returns the response body (for any status,

@@ -402,7 +402,8 @@ TEST_F(CommandLineRuns, WhereBooksGoAndWhatIsPrinted) {
 }
 
 TEST_F(CommandLineRuns, InterruptStopsCleanlyWithStatus130) {
-  demo::DemoSite slow(demo::DemoOptions{.latencyMs = 400, .imageWidth = 62, .imageHeight = 88});
+  // Each page takes 3 s: pages in flight must be cut off, not waited for.
+  demo::DemoSite slow(demo::DemoOptions{.latencyMs = 3000, .imageWidth = 62, .imageHeight = 88});
   ASSERT_TRUE(slow.start());
   const pid_t pid =
       spawn({"--dir", books_.string(), "download", "小学专版", "数学", "1"}, slow.origin());
@@ -410,9 +411,15 @@ TEST_F(CommandLineRuns, InterruptStopsCleanlyWithStatus130) {
   // Once pages are on their way, as a user pressing Ctrl-C would see them.
   ASSERT_TRUE(testing::eventually([&] { return fs::exists(folder); }));
   std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  const auto interrupted = std::chrono::steady_clock::now();
   ::kill(pid, SIGINT);
   const RunResult r = finish(pid);
+  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - interrupted).count(),
+            2.5)
+      << "transfers in flight are aborted, not waited for";
   EXPECT_EQ(r.status, 130) << r.err;
+  EXPECT_NE(r.err.find("正在停止"), std::string::npos) << "says so at once\n" << r.err;
+  EXPECT_NE(r.err.find("not requested"), std::string::npos) << r.err;
   const demo::DemoBook& book = slow.catalogue().findSubject("小学专版", "数学")->books[0];
   int pages = 0;
   for (const std::string& name : testing::pageFilesIn(folder)) {

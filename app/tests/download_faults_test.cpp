@@ -335,6 +335,18 @@ TEST_F(DownloadFaults, APageCountThatLiesStopsAfterSixteenAbsentPages) {
   EXPECT_EQ(pageFilesIn(outcome.folder), pageFiles({1, 2, 3}));
 }
 
+TEST_F(DownloadFaults, ACancelAfterTheLastAnswerChangesNothing) {
+  const demo::DemoBook& b = book("小学专版", "英语", "英语第一册");
+  std::atomic<int> answers{0};
+  setPageRequestListener([&](const PageRequestEvent&) {
+    if (++answers == b.pageCount) requestDownloadCancel();  // every page is on its way to disk
+  });
+  const BookDownloadOutcome outcome = download("小学专版", "英语", b.title);
+  setPageRequestListener({});
+  EXPECT_EQ(outcome.result, DownloadResult::complete);
+  EXPECT_EQ(outcome.message, gbk(kDownloadDoneStatus)) << "not 下载已取消";
+}
+
 TEST_F(DownloadFaults, ARefusedPageNeverReplacesAGoodOne) {
   const demo::DemoBook& soft =
       book(demo::kFaultEdition, demo::kTransferFaultsSubject, demo::kSoftNotFoundBook);
