@@ -156,6 +156,28 @@ TEST(ProgressLineFormat, FitsTheTerminalAndCountsChineseAsTwoColumns) {
     const std::string cut = formatProgress(figures, std::string(60, 'x') + "数学", columns);
     EXPECT_LT(displayWidth(cut), columns) << columns << ": never wraps";
   }
+
+  // In a log: the book's line at once, figures only every 5 s after it.
+  std::FILE* log = std::tmpfile();
+  ASSERT_NE(log, nullptr);
+  ProgressLine progress(log, false, 80);
+  progress.bookStarted("书", 212);
+  const auto started = ProgressLine::Clock::now();
+  const auto linesWritten = [&] {
+    std::fflush(log);
+    std::rewind(log);
+    int lines = 0;
+    for (int c; (c = std::fgetc(log)) != EOF;) lines += c == '\n';
+    std::fseek(log, 0, SEEK_END);  // a stream read from must be positioned before a write
+    return lines;
+  };
+  progress.update(figures, started + std::chrono::seconds(1));
+  EXPECT_EQ(linesWritten(), 1) << "no figures right after the book's own line";
+  progress.update(figures, started + std::chrono::milliseconds(5100));
+  EXPECT_EQ(linesWritten(), 2) << "then every 5 s";
+  progress.update(figures, started + std::chrono::seconds(6));
+  EXPECT_EQ(linesWritten(), 2);
+  std::fclose(log);
 }
 
 // --- the binary -----------------------------------------------------------------------

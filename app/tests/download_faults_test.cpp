@@ -335,6 +335,34 @@ TEST_F(DownloadFaults, APageCountThatLiesStopsAfterSixteenAbsentPages) {
   EXPECT_EQ(pageFilesIn(outcome.folder), pageFiles({1, 2, 3}));
 }
 
+TEST_F(DownloadFaults, AFolderThatCannotHoldTheBookSaysWhy) {
+  // A full disk: said once, and no more pages asked for than are in flight.
+  const demo::DemoBook& b = book("小学专版", "数学", "数学第一册");
+  ASSERT_EQ(b.pageCount, 20);
+  std::atomic<int> requests{0};
+  setPageRequestListener([&](const PageRequestEvent&) { ++requests; });
+  setFileWriteFault([](const std::string& path) { return path.ends_with(".jpg") ? ENOSPC : 0; });
+  const BookDownloadOutcome full = download("小学专版", "数学", b.title);
+  setFileWriteFault({});
+  setPageRequestListener({});
+  EXPECT_EQ(full.result, DownloadResult::incomplete);
+  EXPECT_EQ(full.message, gbk("下载未完成,磁盘空间不足"));
+  EXPECT_LE(requests.load(), kPoolMaxThreads + 1)
+      << "pages that cannot be written are not asked for";
+  EXPECT_TRUE(pageFilesIn(full.folder).empty());
+
+  // A link where the book folder goes: refused by name, nothing written through it.
+  const fs::path elsewhere = root_ / "elsewhere";
+  fs::create_directories(elsewhere);
+  const fs::path folder = folderOf("小学专版", "英语", "英语第一册");
+  fs::create_directories(folder.parent_path());
+  fs::create_directory_symlink(elsewhere, folder);
+  const BookDownloadOutcome linked = download("小学专版", "英语", "英语第一册");
+  EXPECT_EQ(linked.result, DownloadResult::folderFailed);
+  EXPECT_EQ(linked.message, gbk(std::string(kDownloadFolderLinkStatus) + folder.string()));
+  EXPECT_TRUE(fs::is_empty(elsewhere));
+}
+
 TEST_F(DownloadFaults, ACancelAfterTheLastAnswerChangesNothing) {
   const demo::DemoBook& b = book("小学专版", "英语", "英语第一册");
   std::atomic<int> answers{0};
