@@ -134,16 +134,6 @@ std::vector<int> wholePagesOnDisk(const std::string& folder, int pageCount) {
   return pages;
 }
 
-std::vector<int> pagesNotIn(const std::vector<int>& present, int pageCount) {
-  std::vector<int> missing;
-  auto it = present.begin();
-  for (int page = 1; page <= pageCount; ++page) {
-    while (it != present.end() && *it < page) ++it;
-    if (it == present.end() || *it != page) missing.push_back(page);
-  }
-  return missing;
-}
-
 // The outcome's result and texts from how its pages ended.
 void judgeOutcome(const SelectedBook& book, const DownloadTally& tally, bool cancelled,
                   BookDownloadOutcome& outcome) {
@@ -183,7 +173,7 @@ void fetchPages(Controls& controls, const SelectedBook& book, const Text& imageB
   auto tally = std::make_shared<DownloadTally>(book.pageCount);
   tally->alreadyThere = static_cast<int>(onDisk.size());
   notifyStart(book, outcome.folder, tally);
-  const std::vector<int> wanted = pagesNotIn(onDisk, book.pageCount);
+  const std::vector<int> wanted = pagesMissingFrom(onDisk, book.pageCount);
   const int submitted = submitPages(controls, pool, book, wanted, imageBase, outcome.folder, tally);
   waitForPages(pool, *tally, submitted);
   const bool cancelled = downloadCancelRequested();
@@ -203,7 +193,7 @@ void fetchPages(Controls& controls, const SelectedBook& book, const Text& imageB
   outcome.notRequested = static_cast<int>(wanted.size()) - outcome.written - outcome.failed;
   outcome.retries = tally->retries;
   outcome.bytes = tally->bytes;
-  outcome.missing = pagesNotIn(record.pages, book.pageCount);
+  outcome.missing = pagesMissingFrom(record.pages, book.pageCount);
   judgeOutcome(book, *tally, cancelled, outcome);
 }
 

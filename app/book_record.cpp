@@ -61,15 +61,17 @@ std::optional<int> parseNumber(std::string_view text) {
 
 std::string_view programVersion() { return VARNEL_VERSION; }
 
-std::vector<int> BookRecord::missingPages() const {
+std::vector<int> pagesMissingFrom(const std::vector<int>& present, int pageCount) {
   std::vector<int> missing;
-  auto present = pages.begin();
-  for (int n = 1; n <= declaredPages; ++n) {
-    while (present != pages.end() && *present < n) ++present;
-    if (present == pages.end() || *present != n) missing.push_back(n);
+  auto it = present.begin();
+  for (int page = 1; page <= pageCount; ++page) {
+    while (it != present.end() && *it < page) ++it;
+    if (it == present.end() || *it != page) missing.push_back(page);
   }
   return missing;
 }
+
+std::vector<int> BookRecord::missingPages() const { return pagesMissingFrom(pages, declaredPages); }
 
 std::string pageRanges(const std::vector<int>& pages, std::string_view separator,
                        std::string_view dash) {

@@ -53,6 +53,9 @@ LoadedRecord loadBookRecord(const std::string& folder);
 // `complete` is derived from the pages. none on success.
 FileError saveBookRecord(const std::string& folder, BookRecord record);
 
+// Pages 1..pageCount not in `present` (ascending), ascending.
+std::vector<int> pagesMissingFrom(const std::vector<int>& present, int pageCount);
+
 // "1-5,7,9-12": ascending page numbers as ranges, joined with `separator`
 // and `dash` (the record uses "," and "-"; messages ", " and "–").
 std::string pageRanges(const std::vector<int>& pages, std::string_view separator = ",",
