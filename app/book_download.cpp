@@ -269,7 +269,12 @@ void DownloadTally::pageEnded(int page, PageEnd end, const std::string& reason,
 
 int DownloadTally::absentFrom() const {
   std::lock_guard lock(mutex_);
-  return absentFrom_;
+  // Pages end out of order: absent pages below the run found may have ended
+  // since, and belong to it.
+  int first = absentFrom_;
+  const auto absent = static_cast<std::uint8_t>(PageEnd::absent) + 1;
+  while (first > 1 && ends_[static_cast<std::size_t>(first) - 1] == absent) --first;
+  return first;
 }
 
 FileError DownloadTally::lastingWriteError() const {
