@@ -206,8 +206,6 @@ bool cancelled(const BookPdfRequest& request) {
 JpegInfo pageJpeg(const BookPdfRequest& request, const fs::path& folder, int number,
                   std::string& bytes, BookPdfResult& result) {
   if (!readWholeFile(folder / pageFileName(number), bytes)) {
-    // A read the interrupt cut short is the cancel, not a broken page.
-    if (cancelled(request)) throw Cancelled{};
     throw ExportError{pageText(number, kUnreadablePage)};
   }
   if (auto info = readJpegInfo(bytes)) return *info;
@@ -295,7 +293,10 @@ BookPdfResult writeBookPdf(const BookPdfRequest& request) {
     result.cancelled = true;
     result.message = kCancelledText;
   } catch (const ExportError& error) {
-    result.message = error.message;
+    // A failure once the user asked to stop (a read the interrupt cut short)
+    // is the stop, not a broken page.
+    result.cancelled = cancelled(request);
+    result.message = result.cancelled ? kCancelledText : error.message;
   } catch (...) {
     // Out of memory, or a re-encoded page too large for a string.
     result.message = kWriteFailedText;

@@ -37,9 +37,9 @@ struct BookPdfRequest {
   std::function<std::optional<std::string>(const std::string& bytes)> reencodeToJpeg{};
   // Called on the exporting thread after each page is in the file.
   std::function<void(int done, int total)> progress{};
-  // Polled before each page, after a page that could not be read and before
-  // the file is completed; once true the export stops and leaves nothing
-  // behind.
+  // Polled before each page and before the file is completed; once true the
+  // export stops and leaves nothing behind, and a failure after it (a read
+  // the interrupt cut short) counts as the cancel.
   const std::atomic<bool>* cancel = nullptr;
 };
 

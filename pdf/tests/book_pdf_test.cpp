@@ -479,22 +479,33 @@ TEST_F(BookPdfTest, ACancelOrAFailureMidwayLeavesTheOldFile) {
   const auto before = namesIn(root_);
 
   std::atomic<bool> cancel{false};
+  using Reencoder = std::function<std::optional<std::string>(const std::string&)>;
   struct Case {
     const char* why;
     std::function<void(int, int)> progress;
+    Reencoder reencode;
     bool cancelled;
     const char* message;
   };
   const Case cases[] = {
-      {"cancelled at page 3", [&](int done, int) { cancel = done == 3; }, true,
+      {"cancelled at page 3", [&](int done, int) { cancel = done == 3; }, nullptr, true,
        "已取消, 未生成PDF"},
       {"cancelled after the last page was read",
-       [&](int done, int total) { cancel = done == total; }, true, "已取消, 未生成PDF"},
+       [&](int done, int total) { cancel = done == total; }, nullptr, true, "已取消, 未生成PDF"},
       {"page 4 removed while page 2 was written",
        [&](int done, int) {
          if (done == 2) fs::remove(book_ / "4.jpg");
        },
-       false, "第 4 页无法读取, 未生成PDF"},
+       nullptr, false, "第 4 页无法读取, 未生成PDF"},
+      {"a page failing once the stop was asked is the stop, not a broken page",
+       [&](int done, int) {
+         if (done == 2) writeFile(book_ / "4.jpg", test::pngBytes());
+       },
+       [&](const std::string&) {
+         cancel = true;
+         return std::optional<std::string>();
+       },
+       true, "已取消, 未生成PDF"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.why);
@@ -502,6 +513,8 @@ TEST_F(BookPdfTest, ACancelOrAFailureMidwayLeavesTheOldFile) {
     BookPdfRequest r = request();
     r.cancel = &cancel;
     r.progress = c.progress;
+    r.reencodeToJpeg = c.reencode;
+    r.pages = {1, 2, 3, 4, 5};
     const BookPdfResult result = writeBookPdf(r);
     EXPECT_FALSE(result.ok);
     EXPECT_EQ(result.cancelled, c.cancelled);
