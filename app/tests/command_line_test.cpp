@@ -192,6 +192,32 @@ TEST(ProgressLineFormat, FitsTheTerminalAndCountsChineseAsTwoColumns) {
 
 // --- the binary -----------------------------------------------------------------------
 
+struct PdfRead {
+  std::vector<std::string> images;  // each page's image stream, raw
+  std::string title;
+  std::optional<std::string> subject;
+};
+
+// The PDF as qpdf reads it, without repairing anything.
+PdfRead readPdf(const fs::path& path) {
+  QPDF pdf;
+  pdf.setAttemptRecovery(false);
+  pdf.processFile(path.c_str());
+  PdfRead read;
+  for (QPDFPageObjectHelper& page : QPDFPageDocumentHelper(pdf).getAllPages()) {
+    for (auto& [name, image] : page.getImages()) {
+      auto buffer = image.getRawStreamData();
+      read.images.emplace_back(reinterpret_cast<const char*>(buffer->getBuffer()),
+                               buffer->getSize());
+    }
+  }
+  QPDFObjectHandle info = pdf.getTrailer().getKey("/Info");
+  read.title = info.getKey("/Title").getUTF8Value();
+  if (info.hasKey("/Subject")) read.subject = info.getKey("/Subject").getUTF8Value();
+  EXPECT_FALSE(pdf.anyWarnings()) << path;
+  return read;
+}
+
 struct RunResult {
   int status = -1;
   std::string out;
@@ -373,13 +399,19 @@ TEST_F(CommandLineRuns, DownloadsAreByteIdenticalAndWriteNothingElse) {
 
   // The book as one PDF beside its folder, from the command and after a download.
   const fs::path englishFolder = books_ / "小学专版--英语--英语第一册";
+  // Its record, written by the download, gives the pages, the title and the subject.
   const RunResult pdf = run({"pdf", englishFolder.string()});
   EXPECT_EQ(pdf.status, 0) << pdf.err;
-  EXPECT_EQ(readFile(englishFolder.string() + ".pdf").substr(0, 5), "%PDF-");
+  EXPECT_EQ(pdf.err, "导出PDF完成: 5 页\n") << "no note: the record vouches for every page";
+  const PdfRead english1 = readPdf(englishFolder.string() + ".pdf");
+  EXPECT_EQ(english1.images.size(), 5u);
+  EXPECT_EQ(english1.images.back(), site_->catalogue().pageImage(english[0], 5));
+  EXPECT_EQ(english1.title, "英语第一册");
+  EXPECT_EQ(english1.subject, "小学专版 / 英语");
   const RunResult withPdf =
       run({"--pdf", "--dir", books_.string(), "download", "小学专版", "数学", "2"});
   EXPECT_EQ(withPdf.status, 0) << withPdf.err;
-  EXPECT_TRUE(fs::exists(books_ / "小学专版--数学--数学第二册.pdf")) << withPdf.err;
+  EXPECT_EQ(readPdf(books_ / "小学专版--数学--数学第二册.pdf").title, "数学第二册") << withPdf.err;
   const RunResult incomplete =
       run({"--pdf", "--dir", books_.string(), "download", "示例专版", "故障演示", "缺页示例"});
   EXPECT_EQ(incomplete.status, 1);
@@ -467,32 +499,6 @@ TEST_F(CommandLineRuns, InterruptStopsCleanlyWithStatus130) {
 // --- the PDF of a book folder ------------------------------------------------------------
 
 constexpr std::string_view kBookFolderName = "ed--sub--Part A--Part B";
-
-struct PdfRead {
-  std::vector<std::string> images;  // each page's image stream, raw
-  std::string title;
-  std::optional<std::string> subject;
-};
-
-// The PDF as qpdf reads it, without repairing anything.
-PdfRead readPdf(const fs::path& path) {
-  QPDF pdf;
-  pdf.setAttemptRecovery(false);
-  pdf.processFile(path.c_str());
-  PdfRead read;
-  for (QPDFPageObjectHelper& page : QPDFPageDocumentHelper(pdf).getAllPages()) {
-    for (auto& [name, image] : page.getImages()) {
-      auto buffer = image.getRawStreamData();
-      read.images.emplace_back(reinterpret_cast<const char*>(buffer->getBuffer()),
-                               buffer->getSize());
-    }
-  }
-  QPDFObjectHandle info = pdf.getTrailer().getKey("/Info");
-  read.title = info.getKey("/Title").getUTF8Value();
-  if (info.hasKey("/Subject")) read.subject = info.getKey("/Subject").getUTF8Value();
-  EXPECT_FALSE(pdf.anyWarnings()) << path;
-  return read;
-}
 
 class PdfCommandRuns : public CommandLineRuns {
  protected:
