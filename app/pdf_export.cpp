@@ -65,13 +65,17 @@ RecordedExport exportByRecord(BookPdfRequest request, bool partial) {
       request.subject = record.edition + " / " + record.subject;
     }
   }
-  if (loaded.state != RecordState::read || record.declaredPages <= 0) {
+  // A count this program never writes (beyond kMaxPageCount, say by a hand
+  // that edited the file) would only make a list of millions of pages.
+  const bool countTooLarge = record.declaredPages > kMaxPageCount;
+  if (loaded.state != RecordState::read || record.declaredPages <= 0 || countTooLarge) {
     // Nothing to check the folder against: the pages from 1 while they last.
     request.pages.clear();
     RecordedExport done{.result = writeBookPdf(request), .note = {}};
-    const std::string_view why = loaded.state == RecordState::absent    ? kPdfNoRecord
-                                 : loaded.state == RecordState::invalid ? kPdfUnreadableRecord
-                                                                        : kPdfRecordWithoutCount;
+    const std::string_view why = loaded.state == RecordState::absent ? kPdfNoRecord
+                                 : loaded.state == RecordState::invalid || countTooLarge
+                                     ? kPdfUnreadableRecord
+                                     : kPdfRecordWithoutCount;
     if (done.result.ok) {
       done.note = std::string(why) + std::string(kPdfUncheckedPrefix) +
                   pageCountText(static_cast<std::size_t>(done.result.pages));
