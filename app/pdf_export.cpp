@@ -39,17 +39,15 @@ std::string pageCountText(std::size_t pages) {
 // Pages 1..declaredPages the record does not list, or whose file is gone
 // since it was written.
 std::vector<int> missingPages(const BookRecord& record, const std::string& folder) {
-  std::vector<int> missing;
-  for (int n = 1; n <= record.declaredPages; ++n) {
+  std::vector<int> onDisk;
+  for (int n : record.pages) {
     std::error_code error;
-    const bool listed = std::binary_search(record.pages.begin(), record.pages.end(), n);
-    if (!listed ||
-        !fs::exists(fs::path(folder) / (std::to_string(n) + std::string(kPageFileExtension)),
-                    error)) {
-      missing.push_back(n);
+    if (fs::exists(fs::path(folder) / (std::to_string(n) + std::string(kPageFileExtension)),
+                   error)) {
+      onDisk.push_back(n);
     }
   }
-  return missing;
+  return pagesMissingFrom(onDisk, record.declaredPages);
 }
 
 RecordedExport exportByRecord(BookPdfRequest request, bool partial) {
