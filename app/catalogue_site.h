@@ -161,6 +161,24 @@ inline constexpr SiteFailureTexts kListFailureTexts{kListFailedPrefix, kListUnre
 inline constexpr SiteFailureTexts kDownloadFailureTexts{kDownloadFailedPrefix,
                                                         kDownloadUnreachableStatus};
 
+// --- exporting a book as one PDF (the texts around the PDF library's own) ---------------
+inline constexpr std::string_view kExportPdfRunningStatus = "正在导出PDF ...";
+inline constexpr std::string_view kExportPdfDoneStatus = "导出PDF完成";
+// "缺少第 2, 7–9 页": the pages of the record's count that are not on disk.
+inline constexpr std::string_view kPdfMissingPrefix = "缺少第 ";
+inline constexpr std::string_view kPdfMissingSuffix = " 页";
+inline constexpr std::string_view kPdfPageSeparator = ", ";
+inline constexpr std::string_view kPdfPageDash = "–";
+inline constexpr std::string_view kPdfNotWritten = ", 未生成PDF";
+// --partial: "缺少第 2 页, 只导出现有的 4 页".
+inline constexpr std::string_view kPdfPartialPrefix = ", 只导出现有的 ";
+// A folder without a record to check against: "没有下载记录, 无法核对页数: 导出连续的 5 页".
+inline constexpr std::string_view kPdfNoRecord = "没有下载记录";
+inline constexpr std::string_view kPdfUnreadableRecord = "下载记录无法读取";
+inline constexpr std::string_view kPdfRecordWithoutCount = "下载记录没有页数";
+inline constexpr std::string_view kPdfUncheckedPrefix = ", 无法核对页数: 导出连续的 ";
+inline constexpr std::string_view kPdfPagesUnit = " 页";
+
 // A status text as the controls take it (code page 936).
 inline Text statusText(std::string_view utf8) { return utf8BytesToText(utf8); }
 

@@ -30,8 +30,14 @@ namespace {
 
 // --- interrupts --------------------------------------------------------------------
 // Ctrl-C during a download stops handing out pages and lets the pages in
-// flight end; anywhere else, or a second time, the process leaves at once.
-void onFirstInterrupt() { requestDownloadCancel(); }
+// flight end; during an export it stops the PDF, whose temporary file goes
+// with it. Anywhere else, or a second time, the process leaves at once.
+std::atomic<bool> exportCancel{false};
+
+void onFirstInterrupt() {
+  requestDownloadCancel();
+  exportCancel = true;
+}
 
 // Said at once, from the handler: the pages in flight may take a moment.
 constexpr std::string_view kStoppingNotice = "\n正在停止… (再按 Ctrl-C 立即退出)\n";
@@ -244,20 +250,21 @@ struct DownloadTotals {
   }
 };
 
-// The title part of a book folder's name ("edition--subject--title").
-std::string titleOfFolder(const std::string& folder) {
-  std::string name = folder;
-  while (name.size() > 1 && name.back() == '/') name.pop_back();
-  name = name.substr(name.find_last_of('/') + 1);
-  const std::size_t separator = name.rfind(std::string(kFolderNameSeparator));
-  return separator == std::string::npos ? name
-                                        : name.substr(separator + kFolderNameSeparator.size());
-}
-
-int exportPdf(const CliEnvironment& env, const std::string& folder, const std::string& title,
-              bool quiet) {
-  const PdfExportResult result = exportBookPdf(folder, title);
-  if (!quiet || !result.ok) printLine(env.err, printableText(result.message));
+// The folder's record names the book; the folder's name is never read back.
+int exportPdf(const CliEnvironment& env, const std::string& folder, bool partial, bool quiet) {
+  setInterruptCatching(true);
+  const BookPdfResult result = exportBookPdf({.folder = folder, .cancel = &exportCancel}, partial);
+  setInterruptCatching(false);
+  if (!quiet || !result.ok) {
+    std::string_view lines = result.message;  // a note may stand before the summary
+    std::size_t end = 0;
+    while ((end = lines.find('\n')) != std::string_view::npos) {
+      printLine(env.err, printableText(lines.substr(0, end)));
+      lines.remove_prefix(end + 1);
+    }
+    printLine(env.err, printableText(lines));
+  }
+  if (result.cancelled) return kExitInterrupted;
   if (!result.ok) return kExitFailed;
   printLine(env.out, result.path);
   return kExitOk;
@@ -311,9 +318,10 @@ int downloadRows(const CommandLine& cl, const CliEnvironment& env, HeadlessContr
     std::fflush(env.out);
     status = firstApplying(status, exitStatusOf(outcome));
     if (status == kExitInterrupted || interruptRequested()) return kExitInterrupted;
-    if (complete && cl.pdf &&
-        exportPdf(env, outcome.folder, textToUtf8(outcome.title), cl.quiet) != kExitOk) {
-      status = firstApplying(status, kExitFailed);
+    if (complete && cl.pdf) {
+      const int exported = exportPdf(env, outcome.folder, false, cl.quiet);
+      if (exported == kExitInterrupted) return kExitInterrupted;
+      status = firstApplying(status, exported);
     }
   }
   return status;
@@ -393,7 +401,7 @@ int runCommandLine(const CommandLine& cl, const CliEnvironment& env) {
   setShellHooks({.browseForFolder = {}, .openFolder = openWithDesktop});
 
   if (cl.command == CliCommand::pdf) {
-    return exportPdf(env, cl.operands[0], titleOfFolder(cl.operands[0]), cl.quiet);
+    return exportPdf(env, cl.operands[0], cl.partial, cl.quiet);
   }
 
   setBaseUrl(catalogueOrigin());

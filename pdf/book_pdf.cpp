@@ -6,7 +6,6 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string_view>
 #include <system_error>
 #include <utility>
@@ -31,9 +30,6 @@ std::string doneText(int pages, int reencoded) {
   if (reencoded > 0) text += ", 其中 " + std::to_string(reencoded) + " 页重新编码为JPEG";
   return text;
 }
-std::string missingText(int missing) {
-  return "缺少 " + std::to_string(missing) + " 页" + std::string(kNotWritten);
-}
 std::string pageText(int page, std::string_view what) {
   return "第 " + std::to_string(page) + " 页" + std::string(what) + std::string(kNotWritten);
 }
@@ -45,6 +41,7 @@ const std::string kCancelledText = "已取消" + std::string(kNotWritten);
 constexpr std::string_view kUnreadablePage = "无法读取";
 constexpr std::string_view kNotJpegPage = "不是可用的JPEG图像";
 constexpr std::string_view kReencodeFailedPage = "无法转换为JPEG";
+constexpr std::string_view kCutPage = ": 图片不完整";
 
 // --- page size ---------------------------------------------------------------
 constexpr double kPointsPerInch = 72;
@@ -54,8 +51,6 @@ constexpr double kMaxPlausibleDpi = 600;
 // Readers refuse pages outside 3..14400 points a side.
 constexpr double kMinPagePoints = 3;
 constexpr double kMaxPagePoints = 14400;
-
-constexpr int kMaxPageNumber = 100000;  // a book's page count never comes near
 
 // Failures that end the export with a message for the user.
 struct ExportError {
@@ -97,49 +92,16 @@ std::string formatPoints(double value) {
 // --- files -------------------------------------------------------------------
 std::string pageFileName(int number) { return std::to_string(number) + ".jpg"; }
 
-// 1..999999 from "N.jpg" written without leading zeros; 0 for other names.
-int pageNumberOf(const std::string& name) {
-  constexpr std::string_view kSuffix = ".jpg";
-  if (name.size() <= kSuffix.size() || name.size() > kSuffix.size() + 6) return 0;
-  if (name.compare(name.size() - kSuffix.size(), kSuffix.size(), kSuffix) != 0) return 0;
-  if (name[0] == '0') return 0;
-  int number = 0;
-  for (std::size_t i = 0; i < name.size() - kSuffix.size(); ++i) {
-    if (name[i] < '0' || name[i] > '9') return 0;
-    number = number * 10 + (name[i] - '0');
-  }
-  return number;
-}
-
-struct PageScan {
-  int total = 0;    // the book has pages 1..total
-  int missing = 0;  // how many of them are absent
-};
-
-PageScan scanPages(const fs::path& folder, int pageCount) {
+// The request's pages, or the run 1.jpg, 2.jpg, ... while the files are there.
+std::vector<int> pagesToExport(const BookPdfRequest& request, const fs::path& folder) {
   std::error_code error;
   if (!fs::is_directory(folder, error)) throw ExportError{kNoFolderText};
-  PageScan scan;
-  if (pageCount > 0) {
-    scan.total = pageCount;
-    for (int n = 1; n <= pageCount; ++n) {
-      if (!fs::is_regular_file(folder / pageFileName(n), error)) ++scan.missing;
-    }
-    return scan;
+  if (!request.pages.empty()) return request.pages;
+  std::vector<int> pages;
+  while (fs::is_regular_file(folder / pageFileName(static_cast<int>(pages.size()) + 1), error)) {
+    pages.push_back(static_cast<int>(pages.size()) + 1);
   }
-  std::set<int> present;
-  fs::directory_iterator it(folder, error);
-  if (error) throw ExportError{kNoFolderText};
-  for (; it != fs::directory_iterator(); it.increment(error)) {
-    if (error) throw ExportError{kNoFolderText};
-    const int number = pageNumberOf(it->path().filename().string());
-    if (number > 0 && number <= kMaxPageNumber && it->is_regular_file(error)) {
-      present.insert(number);
-    }
-  }
-  scan.total = present.empty() ? 0 : *present.rbegin();
-  scan.missing = scan.total - static_cast<int>(present.size());
-  return scan;
+  return pages;
 }
 
 using FilePtr = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
@@ -199,15 +161,16 @@ class BookDocument {
     pageObjects_.push_back(page);
   }
 
-  bool finish(std::string_view title) {
+  bool finish(std::string_view title, std::string_view subject) {
     writer_.writeObject(catalog_, "<< /Type /Catalog /Pages " + reference(pages_) + " >>");
     std::string kids;
     kids.reserve(pageObjects_.size() * 10);
     for (int page : pageObjects_) kids += reference(page) + " ";
     writer_.writeObject(pages_, "<< /Type /Pages /Kids [" + kids + "] /Count " +
                                     std::to_string(pageObjects_.size()) + " >>");
-    writer_.writeObject(info_, "<< /Title " + pdfTextString(title) + " /Creator " +
-                                   pdfTextString(kCreator) + " >>");
+    std::string info = "<< /Title " + pdfTextString(title);
+    if (!subject.empty()) info += " /Subject " + pdfTextString(subject);
+    writer_.writeObject(info_, info + " /Creator " + pdfTextString(kCreator) + " >>");
     return writer_.finish(catalog_, info_);
   }
 
@@ -246,6 +209,9 @@ JpegInfo pageJpeg(const BookPdfRequest& request, const fs::path& folder, int num
     throw ExportError{pageText(number, kUnreadablePage)};
   }
   if (auto info = readJpegInfo(bytes)) return *info;
+  // A decoder would fill the part that never arrived with grey and call the
+  // page good.
+  if (isCutJpeg(bytes)) throw ExportError{pageText(number, kCutPage)};
   if (!request.reencodeToJpeg) throw ExportError{pageText(number, kNotJpegPage)};
   std::optional<std::string> jpeg;
   try {
@@ -262,16 +228,22 @@ JpegInfo pageJpeg(const BookPdfRequest& request, const fs::path& folder, int num
   return *info;
 }
 
-fs::path withoutTrailingSeparators(const std::string& path) {
-  std::string trimmed = path;
-  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
-  return fs::path(trimmed);
+// Absolute, without "." or ".." steps or a trailing separator, so that "."
+// has the name of the folder it is.
+fs::path resolvedFolder(const std::string& folder) {
+  if (folder.empty()) return {};
+  std::error_code error;
+  fs::path path = fs::absolute(folder, error);
+  if (error) path = folder;
+  path = path.lexically_normal();
+  if (!path.has_filename() && path.has_relative_path()) path = path.parent_path();
+  return path;
 }
 
 }  // namespace
 
 std::string bookPdfPath(const std::string& folder) {
-  const fs::path path = withoutTrailingSeparators(folder);
+  const fs::path path = resolvedFolder(folder);
   const std::string name = path.filename().string();
   if (name.empty() || name == "." || name == "..") return {};
   return (path.parent_path() / (fitFileName(name, 4) + ".pdf")).string();
@@ -280,12 +252,11 @@ std::string bookPdfPath(const std::string& folder) {
 BookPdfResult writeBookPdf(const BookPdfRequest& request) {
   BookPdfResult result;
   try {
-    const fs::path folder = withoutTrailingSeparators(request.folder);
-    const PageScan scan = scanPages(folder, request.pageCount);
-    result.pages = scan.total;
-    result.missing = scan.missing;
-    if (scan.total == 0) throw ExportError{kNoPagesText};
-    if (scan.missing > 0) throw ExportError{missingText(scan.missing)};
+    const fs::path folder = resolvedFolder(request.folder);
+    const std::vector<int> pages = pagesToExport(request, folder);
+    const int total = static_cast<int>(pages.size());
+    result.pages = total;
+    if (total == 0) throw ExportError{kNoPagesText};
 
     const std::string outputPath =
         request.outputPath.empty() ? bookPdfPath(request.folder) : request.outputPath;
@@ -301,27 +272,31 @@ BookPdfResult writeBookPdf(const BookPdfRequest& request) {
     // into the file before the next is read.
     BookDocument document(output.stream());
     std::string bytes;
-    for (int n = 1; n <= scan.total; ++n) {
+    for (int done = 0; done < total; ++done) {
       if (cancelled(request)) throw Cancelled{};
-      const JpegInfo info = pageJpeg(request, folder, n, bytes, result);
+      const JpegInfo info =
+          pageJpeg(request, folder, pages[static_cast<std::size_t>(done)], bytes, result);
       document.addPage(info, bytes);
       if (!document.ok()) throw ExportError{kWriteFailedText};
-      if (request.progress) request.progress(n, scan.total);
+      if (request.progress) request.progress(done + 1, total);
     }
     if (cancelled(request)) throw Cancelled{};
-    if (!document.finish(request.title.empty() ? folder.filename().string() : request.title) ||
-        output.commit() != FileError::none) {
+    const std::string title = request.title.empty() ? folder.filename().string() : request.title;
+    if (!document.finish(title, request.subject) || output.commit() != FileError::none) {
       throw ExportError{kWriteFailedText};
     }
 
     result.ok = true;
     result.path = outputPath;
-    result.message = doneText(scan.total, result.reencoded);
+    result.message = doneText(total, result.reencoded);
   } catch (const Cancelled&) {
     result.cancelled = true;
     result.message = kCancelledText;
   } catch (const ExportError& error) {
-    result.message = error.message;
+    // A failure once the user asked to stop (a read the interrupt cut short)
+    // is the stop, not a broken page.
+    result.cancelled = cancelled(request);
+    result.message = result.cancelled ? kCancelledText : error.message;
   } catch (...) {
     // Out of memory, or a re-encoded page too large for a string.
     result.message = kWriteFailedText;

@@ -26,4 +26,11 @@ struct JpegInfo {
 // coding, a cut or broken file) gives nullopt.
 std::optional<JpegInfo> readJpegInfo(std::string_view bytes);
 
+// True when `bytes` begin as a JPEG but stop before its end: a header segment
+// running past the last byte, or no end marker after the scan (whatever
+// follows one, zeros or text, is not a cut). A decoder shows such a file grey
+// from where the data ran out. False for anything that does not start as a
+// JPEG (PNG, empty).
+bool isCutJpeg(std::string_view bytes);
+
 }  // namespace varnel

@@ -6,18 +6,28 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>  // mkfifo
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <qpdf/Buffer.hh>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFObjectHandle.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFPageObjectHelper.hh>
+
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "app/book_record.h"
 #include "app/progress_line.h"
 #include "app/tests/e2e_support.h"
 #include "tools/demo_site/demo_site.h"
@@ -182,6 +192,32 @@ TEST(ProgressLineFormat, FitsTheTerminalAndCountsChineseAsTwoColumns) {
 
 // --- the binary -----------------------------------------------------------------------
 
+struct PdfRead {
+  std::vector<std::string> images;  // each page's image stream, raw
+  std::string title;
+  std::optional<std::string> subject;
+};
+
+// The PDF as qpdf reads it, without repairing anything.
+PdfRead readPdf(const fs::path& path) {
+  QPDF pdf;
+  pdf.setAttemptRecovery(false);
+  pdf.processFile(path.c_str());
+  PdfRead read;
+  for (QPDFPageObjectHelper& page : QPDFPageDocumentHelper(pdf).getAllPages()) {
+    for (auto& [name, image] : page.getImages()) {
+      auto buffer = image.getRawStreamData();
+      read.images.emplace_back(reinterpret_cast<const char*>(buffer->getBuffer()),
+                               buffer->getSize());
+    }
+  }
+  QPDFObjectHandle info = pdf.getTrailer().getKey("/Info");
+  read.title = info.getKey("/Title").getUTF8Value();
+  if (info.hasKey("/Subject")) read.subject = info.getKey("/Subject").getUTF8Value();
+  EXPECT_FALSE(pdf.anyWarnings()) << path;
+  return read;
+}
+
 struct RunResult {
   int status = -1;
   std::string out;
@@ -207,8 +243,8 @@ class CommandLineRuns : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(root_); }
 
-  // Starts varnel with `args`; `whileRunning` gets its pid.
-  pid_t spawn(std::vector<std::string> args, const std::string& origin) {
+  // Starts varnel with `args` in `cwd` (default: root_/cwd).
+  pid_t spawn(std::vector<std::string> args, const std::string& origin, fs::path cwd = {}) {
     args.insert(args.begin(), {VARNEL_EXECUTABLE, "--base-url", origin});
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
@@ -225,7 +261,8 @@ class CommandLineRuns : public ::testing::Test {
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (root_ / "err").c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addchdir_np(&actions, (root_ / "cwd").c_str());
+    if (cwd.empty()) cwd = root_ / "cwd";
+    posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
     pid_t pid = -1;
     EXPECT_EQ(posix_spawn(&pid, VARNEL_EXECUTABLE, &actions, nullptr, argv.data(), envp.data()), 0);
     posix_spawn_file_actions_destroy(&actions);
@@ -240,8 +277,8 @@ class CommandLineRuns : public ::testing::Test {
     run.err = readFile(root_ / "err");
     return run;
   }
-  RunResult run(std::vector<std::string> args, std::string origin = {}) {
-    return finish(spawn(std::move(args), origin.empty() ? site_->origin() : origin));
+  RunResult run(std::vector<std::string> args, std::string origin = {}, fs::path cwd = {}) {
+    return finish(spawn(std::move(args), origin.empty() ? site_->origin() : origin, cwd));
   }
 
   std::vector<std::string> lines(const std::string& text) {
@@ -362,13 +399,19 @@ TEST_F(CommandLineRuns, DownloadsAreByteIdenticalAndWriteNothingElse) {
 
   // The book as one PDF beside its folder, from the command and after a download.
   const fs::path englishFolder = books_ / "小学专版--英语--英语第一册";
+  // Its record, written by the download, gives the pages, the title and the subject.
   const RunResult pdf = run({"pdf", englishFolder.string()});
   EXPECT_EQ(pdf.status, 0) << pdf.err;
-  EXPECT_EQ(readFile(englishFolder.string() + ".pdf").substr(0, 5), "%PDF-");
+  EXPECT_EQ(pdf.err, "导出PDF完成: 5 页\n") << "no note: the record vouches for every page";
+  const PdfRead english1 = readPdf(englishFolder.string() + ".pdf");
+  EXPECT_EQ(english1.images.size(), 5u);
+  EXPECT_EQ(english1.images.back(), site_->catalogue().pageImage(english[0], 5));
+  EXPECT_EQ(english1.title, "英语第一册");
+  EXPECT_EQ(english1.subject, "小学专版 / 英语");
   const RunResult withPdf =
       run({"--pdf", "--dir", books_.string(), "download", "小学专版", "数学", "2"});
   EXPECT_EQ(withPdf.status, 0) << withPdf.err;
-  EXPECT_TRUE(fs::exists(books_ / "小学专版--数学--数学第二册.pdf")) << withPdf.err;
+  EXPECT_EQ(readPdf(books_ / "小学专版--数学--数学第二册.pdf").title, "数学第二册") << withPdf.err;
   const RunResult incomplete =
       run({"--pdf", "--dir", books_.string(), "download", "示例专版", "故障演示", "缺页示例"});
   EXPECT_EQ(incomplete.status, 1);
@@ -451,6 +494,198 @@ TEST_F(CommandLineRuns, InterruptStopsCleanlyWithStatus130) {
   }
   EXPECT_LT(pages, book.pageCount) << "it stopped before the end";
   EXPECT_NE(r.err.find("written"), std::string::npos) << "says what was written\n" << r.err;
+}
+
+// --- the PDF of a book folder ------------------------------------------------------------
+
+constexpr std::string_view kBookFolderName = "ed--sub--Part A--Part B";
+
+class PdfCommandRuns : public CommandLineRuns {
+ protected:
+  const demo::DemoBook& book() const {
+    return site_->catalogue().findSubject("小学专版", "数学")->books[0];
+  }
+  std::string page(int n) const { return site_->catalogue().pageImage(book(), n); }
+  fs::path folder() const { return books_ / kBookFolderName; }
+  fs::path pdf() const { return books_ / (std::string(kBookFolderName) + ".pdf"); }
+
+  // A book folder as a download leaves it: page files and, unless `declared`
+  // is nullopt, the record saying which of its pages are on disk.
+  void makeBook(const std::vector<int>& files, std::optional<int> declared,
+                const std::vector<int>& listed) {
+    fs::remove_all(books_);
+    fs::create_directories(folder());
+    for (int n : files) writeBytes(folder() / (std::to_string(n) + ".jpg"), page(n));
+    if (!declared) return;
+    BookRecord record;
+    record.url = "http://site/book/1";
+    record.edition = "小学专版";
+    record.subject = "数学";
+    record.title = book().title;
+    record.declaredPages = *declared;
+    record.pages = listed;
+    ASSERT_EQ(saveBookRecord(folder().string(), record), FileError::none);
+  }
+  static void writeBytes(const fs::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+  }
+  std::set<std::string> namesInBooks() const {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(books_)) names.insert(entry.path().filename());
+    return names;
+  }
+};
+
+TEST_F(PdfCommandRuns, ThePdfIsExactlyTheRecordedBook) {
+  const std::vector<int> fivePresent = {1, 3, 4, 5, 6};
+  struct Case {
+    const char* why;
+    std::vector<int> files;
+    std::optional<int> declared;  // nullopt: no record
+    std::vector<int> listed;      // the record's pages on disk
+    int cutPage = 0;              // this page's file cut in half
+    std::vector<std::string> options{};
+    bool fromInside = false;  // `varnel pdf .` in the folder
+    int status = 0;
+    std::string err{};         // all of standard error
+    std::vector<int> inPdf{};  // empty: no PDF
+  };
+  const Case cases[] = {
+      {.why = "stale pages beyond the record's count stay out",
+       .files = {1, 2, 3, 4, 5, 6, 7, 8},
+       .declared = 5,
+       .listed = {1, 2, 3, 4, 5},
+       .err = "导出PDF完成: 5 页\n",
+       .inPdf = {1, 2, 3, 4, 5}},
+      {.why = "missing pages named as ranges, nothing written",
+       .files = fivePresent,
+       .declared = 9,
+       .listed = fivePresent,
+       .status = 1,
+       .err = "缺少第 2, 7–9 页, 未生成PDF\n"},
+      {.why = "a page the record lists but whose file is gone",
+       .files = {1, 3},
+       .declared = 3,
+       .listed = {1, 2, 3},
+       .status = 1,
+       .err = "缺少第 2 页, 未生成PDF\n"},
+      {.why = "--partial: the pages there, and which are not",
+       .files = fivePresent,
+       .declared = 9,
+       .listed = fivePresent,
+       .options = {"--partial"},
+       .err = "缺少第 2, 7–9 页, 只导出现有的 5 页\n导出PDF完成: 5 页\n",
+       .inPdf = fivePresent},
+      {.why = "--partial with no page there",
+       .files = {},
+       .declared = 2,
+       .listed = {},
+       .options = {"--partial"},
+       .status = 1,
+       .err = "缺少第 1–2 页, 未生成PDF\n"},
+      {.why = "no record: the run from page 1 under the folder's name as it is",
+       .files = {1, 2, 3, 5},
+       .declared = std::nullopt,
+       .listed = {},
+       .err = "没有下载记录, 无法核对页数: 导出连续的 3 页\n导出PDF完成: 3 页\n",
+       .inPdf = {1, 2, 3}},
+      {.why = "a record without a count checks nothing, but names the book",
+       .files = {1, 2, 4},
+       .declared = 0,
+       .listed = {1, 2, 4},
+       .err = "下载记录没有页数, 无法核对页数: 导出连续的 2 页\n导出PDF完成: 2 页\n",
+       .inPdf = {1, 2}},
+      {.why = "a count this program never writes is not believed",
+       .files = {1, 2},
+       .declared = 2000000000,
+       .listed = {1, 2},
+       .err = "下载记录无法读取, 无法核对页数: 导出连续的 2 页\n导出PDF完成: 2 页\n",
+       .inPdf = {1, 2}},
+      {.why = "a page cut short is refused by name, not drawn grey",
+       .files = {1, 2, 3},
+       .declared = 3,
+       .listed = {1, 2, 3},
+       .cutPage = 2,
+       .status = 1,
+       .err = "第 2 页: 图片不完整, 未生成PDF\n"},
+      {.why = "`varnel pdf .` in the folder names the PDF after it",
+       .files = {1, 2},
+       .declared = 2,
+       .listed = {1, 2},
+       .fromInside = true,
+       .err = "导出PDF完成: 2 页\n",
+       .inPdf = {1, 2}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    makeBook(c.files, c.declared, c.listed);
+    if (c.cutPage > 0) writeBytes(folder() / "2.jpg", page(2).substr(0, page(2).size() / 2));
+    std::vector<std::string> args = {"pdf"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    args.push_back(c.fromInside ? "." : folder().string());
+    const RunResult r = run(args, {}, c.fromInside ? folder() : fs::path());
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_EQ(r.err, c.err);
+    if (c.inPdf.empty()) {
+      EXPECT_FALSE(fs::exists(pdf()));
+      EXPECT_EQ(r.out, "");
+      continue;
+    }
+    EXPECT_EQ(r.out, pdf().string() + "\n");
+    const PdfRead read = readPdf(pdf());
+    std::vector<std::string> expected;
+    for (int n : c.inPdf) expected.push_back(page(n));
+    EXPECT_TRUE(read.images == expected) << "the pages, in order, byte for byte";
+    EXPECT_EQ(read.title, c.declared ? book().title : std::string(kBookFolderName))
+        << "never a piece of the folder's name";
+    EXPECT_EQ(read.subject,
+              c.declared ? std::optional<std::string>("小学专版 / 数学") : std::nullopt);
+  }
+}
+
+TEST_F(PdfCommandRuns, AnInterruptedExportLeavesNothingBehind) {
+  for (const int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal == SIGINT ? "Ctrl-C" : "SIGTERM");
+    makeBook({1, 3}, 3, {1, 2, 3});
+    // Page 2 is a pipe: the export waits there until the signal arrives.
+    const fs::path pipe = folder() / "2.jpg";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    writeBytes(pdf(), "an earlier export");
+    const auto before = namesInBooks();
+
+    const pid_t pid = spawn({"pdf", folder().string()}, site_->origin());
+    ASSERT_TRUE(testing::eventually([&] {
+      for (const std::string& name : namesInBooks()) {
+        if (name.starts_with(".varnel-") && name.ends_with(".part")) return true;
+      }
+      return false;
+    })) << "the export started";
+    ::kill(pid, signal);
+    // Should the read go on after the signal, page 2 arrives; the stop is
+    // then seen before page 3.
+    std::atomic<bool> done{false};
+    std::thread feeder([&] {
+      while (!done) {
+        const int fd = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) {
+          const std::string bytes = page(2);
+          [[maybe_unused]] const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+          ::close(fd);
+          return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+    });
+    const RunResult r = finish(pid);
+    done = true;
+    feeder.join();
+
+    EXPECT_EQ(r.status, 130) << r.err;
+    EXPECT_NE(r.err.find("已取消"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(namesInBooks(), before) << "no temporary file, no new PDF";
+    EXPECT_EQ(readFile(pdf()), "an earlier export");
+  }
 }
 
 }  // namespace

@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <string>
 
-#include "pdf/book_pdf.h"
 #include "os/file_names.h"
+#include "pdf/book_pdf.h"
 
 namespace varnel {
 namespace {
@@ -19,6 +19,7 @@ std::string repeat(std::string_view piece, std::size_t times) {
 
 TEST(FileNamesTest, BookPdfPathIsBesideTheFolder) {
   const std::string longName = repeat("书", 84);  // 252 bytes: fits, but not with .pdf
+  const fs::path cwd = fs::current_path();
   struct Case {
     const char* why;
     std::string folder;
@@ -28,7 +29,9 @@ TEST(FileNamesTest, BookPdfPathIsBesideTheFolder) {
       {"absolute", "/home/u/下载/人教版--语文--一年级上册",
        "/home/u/下载/人教版--语文--一年级上册.pdf"},
       {"trailing separators", "/books/数学//", "/books/数学.pdf"},
-      {"relative", "数学", "数学.pdf"},
+      {"relative: from the working directory", "数学", (cwd / "数学.pdf").string()},
+      {"the working directory itself", ".", (cwd.parent_path() / cwd.filename()).string() + ".pdf"},
+      {"dot steps dropped", "/books/x/../数学/./", "/books/数学.pdf"},
       {"a dot in the name", "/books/人教版2.0--数学", "/books/人教版2.0--数学.pdf"},
       {"name cut for .pdf", "/books/" + longName, "/books/" + fitFileName(longName, 4) + ".pdf"},
       {"root has no name", "/", ""},

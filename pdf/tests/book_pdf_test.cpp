@@ -23,9 +23,9 @@
 #include <string>
 #include <vector>
 
+#include "os/file_names.h"
 #include "pdf/jpeg_info.h"
 #include "pdf/tests/test_jpegs.h"
-#include "os/file_names.h"
 
 namespace varnel {
 namespace {
@@ -164,10 +164,17 @@ TEST_F(BookPdfTest, EveryPageGoesInUnchangedInNumericOrder) {
   writeFile(book_ / "notes.txt", "not a page");
   writeFile(book_ / "13.jpg.part", "an unfinished page");
   writeFile(defaultPdf(), "an earlier export, replaced once the new one is complete");
+  // Temporary files of earlier exports: one of a process that is gone (no
+  // process id goes above 2^22), one of a process still writing (this one).
+  const std::string gone = ".varnel-4194305-0000abcd.part";
+  const std::string running = ".varnel-" + std::to_string(::getpid()) + "-0000abcd.part";
+  writeFile(root_ / gone, "left by a killed export");
+  writeFile(root_ / running, "being written");
 
   std::vector<std::pair<int, int>> progress;
   BookPdfRequest r = request();
   r.title = "义务教育教科书·数学 一年级上册";
+  r.subject = "人教版 / 数学";
   r.progress = [&](int done, int total) { progress.emplace_back(done, total); };
   const BookPdfResult result = writeBookPdf(r);
 
@@ -178,7 +185,9 @@ TEST_F(BookPdfTest, EveryPageGoesInUnchangedInNumericOrder) {
   EXPECT_EQ(result.message, "导出PDF完成: 12 页");
   ASSERT_EQ(progress.size(), static_cast<std::size_t>(kPages));
   EXPECT_EQ(progress.back(), std::make_pair(kPages, kPages));
-  EXPECT_EQ(namesIn(root_), (std::set<std::string>{book_.filename(), defaultPdf().filename()}));
+  EXPECT_EQ(namesIn(root_),
+            (std::set<std::string>{book_.filename(), defaultPdf().filename(), running}))
+      << "a dead process's temporary file is cleared, a running one's kept";
 
   auto pdf = openStrictly(result.path);
   auto pages = readPages(*pdf);
@@ -198,6 +207,7 @@ TEST_F(BookPdfTest, EveryPageGoesInUnchangedInNumericOrder) {
   }
   QPDFObjectHandle info = pdf->getTrailer().getKey("/Info");
   EXPECT_EQ(info.getKey("/Title").getUTF8Value(), r.title);
+  EXPECT_EQ(info.getKey("/Subject").getUTF8Value(), r.subject);
   EXPECT_EQ(info.getKey("/Creator").getUTF8Value(), "Varnel下载器");
   EXPECT_EQ(info.getKey("/Title").getStringValue().substr(0, 2), "\xFE\xFF")
       << "UTF-16BE with a byte order mark";
@@ -340,51 +350,89 @@ TEST_F(BookPdfTest, PagesReadersCannotShowAreReencoded) {
   }
 }
 
-TEST_F(BookPdfTest, NothingIsWrittenWhenPagesAreMissing) {
+TEST_F(BookPdfTest, ThePagesAreThoseAskedForOrTheRunFromPageOne) {
   struct Case {
     const char* why;
     std::vector<int> present;
-    int pageCount;
-    int missing;
+    std::vector<int> pages;  // asked for
+    std::vector<int> inPdf;  // empty: nothing written
     std::string message;
   };
   const Case cases[] = {
-      {"page 3 of 5 absent", {1, 2, 4, 5}, 5, 1, "缺少 1 页, 未生成PDF"},
-      {"the last pages absent", {1, 2}, 5, 3, "缺少 3 页, 未生成PDF"},
-      {"counted from the folder: gaps below the highest",
-       {1, 2, 4, 7},
-       0,
-       3,
-       "缺少 3 页, 未生成PDF"},
-      {"page 1 absent", {2, 3}, 0, 1, "缺少 1 页, 未生成PDF"},
-      {"no pages at all", {}, 0, 0, "文件夹中没有页面, 未生成PDF"},
+      {"stale pages beyond the book stay out",
+       {1, 2, 3, 4, 5, 6, 7, 8},
+       {1, 2, 3, 4, 5},
+       {1, 2, 3, 4, 5},
+       "导出PDF完成: 5 页"},
+      {"pages left out on purpose", {1, 2, 3, 5}, {1, 2, 5}, {1, 2, 5}, "导出PDF完成: 3 页"},
+      {"a page asked for is not there", {1, 2}, {1, 2, 3}, {}, "第 3 页无法读取, 未生成PDF"},
+      {"none asked: the run from 1 stops at the first gap",
+       {1, 2, 4, 5},
+       {},
+       {1, 2},
+       "导出PDF完成: 2 页"},
+      {"none asked and no page 1", {2, 3}, {}, {}, "文件夹中没有页面, 未生成PDF"},
+      {"no pages at all", {}, {}, {}, "文件夹中没有页面, 未生成PDF"},
   };
-  writeFile(defaultPdf(), "an earlier export");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.why);
     fs::remove_all(book_);
     fs::create_directories(book_);
     for (int n : c.present) addPage(n);
+    writeFile(defaultPdf(), "an earlier export");
     const auto before = namesIn(root_);
     BookPdfRequest r = request();
-    r.pageCount = c.pageCount;
+    r.pages = c.pages;
     const BookPdfResult result = writeBookPdf(r);
-    EXPECT_FALSE(result.ok);
-    EXPECT_EQ(result.missing, c.missing);
     EXPECT_EQ(result.message, c.message);
-    EXPECT_EQ(namesIn(root_), before);
-    EXPECT_EQ(readFile(defaultPdf()), "an earlier export") << "replaces nothing";
+    ASSERT_EQ(result.ok, !c.inPdf.empty());
+    if (!result.ok) {
+      EXPECT_EQ(namesIn(root_), before);
+      EXPECT_EQ(readFile(defaultPdf()), "an earlier export") << "replaces nothing";
+      continue;
+    }
+    auto pdf = openStrictly(result.path);
+    std::vector<int> widths;
+    for (PageRead& page : readPages(*pdf)) {
+      widths.push_back(static_cast<int>(page.image.getDict().getKey("/Width").getIntValue()) - 10);
+    }
+    EXPECT_EQ(widths, c.inPdf) << "page n is 10 + n wide";
   }
 }
 
-TEST_F(BookPdfTest, AGivenPageCountIgnoresLaterFiles) {
-  for (int n = 1; n <= 4; ++n) addPage(n);
-  BookPdfRequest r = request();
-  r.pageCount = 3;
-  const BookPdfResult result = writeBookPdf(r);
-  ASSERT_TRUE(result.ok) << result.message;
-  auto pdf = openStrictly(result.path);
-  EXPECT_EQ(readPages(*pdf).size(), 3u);
+TEST_F(BookPdfTest, ACutPageIsRefusedByName) {
+  const std::string whole = makeJpeg({.width = 40, .height = 30, .noise = 80});
+  const std::string arithmetic = makeJpeg({.width = 40, .height = 30, .arithmetic = true});
+  struct Case {
+    const char* why;
+    std::string page2;
+  };
+  const Case cases[] = {
+      {"cut in the scan", whole.substr(0, whole.size() / 2)},
+      {"cut, the rest of the file zeros",
+       whole.substr(0, whole.size() / 2) + std::string(64, '\0')},
+      {"cut in the header", whole.substr(0, 30)},
+      {"cut, and not a JPEG readers show anyway", arithmetic.substr(0, arithmetic.size() - 8)},
+  };
+  addPage(1);
+  addPage(3);
+  const auto before = namesIn(root_);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    writeFile(book_ / "2.jpg", c.page2);
+    int reencoded = 0;
+    BookPdfRequest r = request();
+    // What a decoder makes of a cut file: a page, grey where the data ran out.
+    r.reencodeToJpeg = [&](const std::string&) {
+      ++reencoded;
+      return std::optional<std::string>(whole);
+    };
+    const BookPdfResult result = writeBookPdf(r);
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.message, "第 2 页: 图片不完整, 未生成PDF");
+    EXPECT_EQ(reencoded, 0);
+    EXPECT_EQ(namesIn(root_), before);
+  }
 }
 
 TEST_F(BookPdfTest, NothingIsWrittenWhereTheFileCannotBeWritten) {
@@ -431,22 +479,33 @@ TEST_F(BookPdfTest, ACancelOrAFailureMidwayLeavesTheOldFile) {
   const auto before = namesIn(root_);
 
   std::atomic<bool> cancel{false};
+  using Reencoder = std::function<std::optional<std::string>(const std::string&)>;
   struct Case {
     const char* why;
     std::function<void(int, int)> progress;
+    Reencoder reencode;
     bool cancelled;
     const char* message;
   };
   const Case cases[] = {
-      {"cancelled at page 3", [&](int done, int) { cancel = done == 3; }, true,
+      {"cancelled at page 3", [&](int done, int) { cancel = done == 3; }, nullptr, true,
        "已取消, 未生成PDF"},
       {"cancelled after the last page was read",
-       [&](int done, int total) { cancel = done == total; }, true, "已取消, 未生成PDF"},
+       [&](int done, int total) { cancel = done == total; }, nullptr, true, "已取消, 未生成PDF"},
       {"page 4 removed while page 2 was written",
        [&](int done, int) {
          if (done == 2) fs::remove(book_ / "4.jpg");
        },
-       false, "第 4 页无法读取, 未生成PDF"},
+       nullptr, false, "第 4 页无法读取, 未生成PDF"},
+      {"a page failing once the stop was asked is the stop, not a broken page",
+       [&](int done, int) {
+         if (done == 2) writeFile(book_ / "4.jpg", test::pngBytes());
+       },
+       [&](const std::string&) {
+         cancel = true;
+         return std::optional<std::string>();
+       },
+       true, "已取消, 未生成PDF"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.why);
@@ -454,6 +513,8 @@ TEST_F(BookPdfTest, ACancelOrAFailureMidwayLeavesTheOldFile) {
     BookPdfRequest r = request();
     r.cancel = &cancel;
     r.progress = c.progress;
+    r.reencodeToJpeg = c.reencode;
+    r.pages = {1, 2, 3, 4, 5};
     const BookPdfResult result = writeBookPdf(r);
     EXPECT_FALSE(result.ok);
     EXPECT_EQ(result.cancelled, c.cancelled);
@@ -477,8 +538,10 @@ TEST_F(BookPdfTest, ALongFolderNameGivesAPdfNameThatFits) {
   EXPECT_LE(pdfName.size(), kMaxFileNameBytes);
   EXPECT_TRUE(fs::is_regular_file(result.path));
   auto pdf = openStrictly(result.path);
-  EXPECT_EQ(pdf->getTrailer().getKey("/Info").getKey("/Title").getUTF8Value(), name)
+  QPDFObjectHandle info = pdf->getTrailer().getKey("/Info");
+  EXPECT_EQ(info.getKey("/Title").getUTF8Value(), name)
       << "without a title the folder's name is the title";
+  EXPECT_FALSE(info.hasKey("/Subject")) << "no subject given, none written";
 }
 
 }  // namespace

@@ -101,26 +101,33 @@ TEST(JpegInfoTest, RefusesWhatAPdfCannotCarryAsIs) {
   struct Case {
     const char* why;
     std::string bytes;
+    bool cut;  // the start of a longer JPEG
   };
+  const std::string cutInScan = jpeg.substr(0, jpeg.size() - 10);
   const Case cases[] = {
-      {"empty", ""},
-      {"PNG", test::pngBytes()},
-      {"start marker only", "\xFF\xD8\xFF\xD9"},
-      {"cut in the scan", jpeg.substr(0, jpeg.size() - 10)},
-      {"cut in the header", jpeg.substr(0, 40)},
-      {"text after the end marker", jpeg + "<html>"},
-      {"12-bit samples", twelveBit},
-      {"lossless coding", lossless},
-      {"arithmetic coding", makeJpeg({.arithmetic = true})},
-      {"height left to a DNL marker", zeroHeight},
-      {"two components", twoComponents},
-      {"segment length past the end", overlong},
-      {"two frame headers", doubleFrame},
+      {"empty", "", false},
+      {"PNG", test::pngBytes(), false},
+      {"start marker only", "\xFF\xD8\xFF\xD9", false},
+      {"cut in the scan", cutInScan, true},
+      {"cut in the scan, zeros after", cutInScan + std::string(16, '\0'), true},
+      {"cut in the header", jpeg.substr(0, 40), true},
+      {"cut after the start marker", jpeg.substr(0, 3), true},
+      {"text after the end marker", jpeg + "<html>", false},
+      {"12-bit samples", twelveBit, false},
+      {"lossless coding", lossless, false},
+      {"arithmetic coding", makeJpeg({.arithmetic = true}), false},
+      {"height left to a DNL marker", zeroHeight, false},
+      {"two components", twoComponents, false},
+      {"segment length past the end: its end marker is inside it", overlong, true},
+      {"two frame headers", doubleFrame, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.why);
     EXPECT_FALSE(readJpegInfo(c.bytes).has_value());
+    EXPECT_EQ(isCutJpeg(c.bytes), c.cut);
   }
+  EXPECT_FALSE(isCutJpeg(jpeg)) << "a whole JPEG";
+  EXPECT_FALSE(isCutJpeg(jpeg + std::string(5, '\0'))) << "padded after its end marker";
 }
 
 }  // namespace
