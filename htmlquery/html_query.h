@@ -91,6 +91,11 @@ class HtmlQuery {
   // kQueryTrue when `step` (protected) parses; `parsed` is reset either way.
   Text ParseStep(std::string_view step, StepSpec& parsed) const;
   ConditionSpec ParseCondition(std::string_view condition) const;
+  // Whether every step of every alternative of `expression` parses (brackets,
+  // parentheses and braces paired, a step begins with "/"). On false,
+  // `badStep` (when given) receives the first step that does not, restored,
+  // or the empty text when the expression has no step at all.
+  bool ExpressionParses(std::string_view expression, Text* badStep = nullptr) const;
 
   // --- evaluation ------------------------------------------------------------------
   // Every alternative in order; the texts of an attribute step at the end, or

@@ -228,4 +228,19 @@ ConditionSpec HtmlQuery::ParseCondition(std::string_view condition) const {
   return parsed;
 }
 
+bool HtmlQuery::ExpressionParses(std::string_view expression, Text* badStep) const {
+  if (badStep) badStep->clear();
+  bool anyStep = false;
+  for (const Text& alternative : SplitAlternatives(protectFilters(expression))) {
+    for (const Text& step : SplitSteps(alternative)) {
+      anyStep = true;
+      const Step parsed = parseStep(step);
+      if (parsed.parsed && !parsed.malformed) continue;
+      if (badStep) *badStep = restoreFilters(step);
+      return false;
+    }
+  }
+  return anyStep;
+}
+
 }  // namespace varnel

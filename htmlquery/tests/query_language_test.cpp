@@ -124,6 +124,31 @@ TEST(QuerySplitting, AlternativesAndSteps) {
   }
 }
 
+// What a site profile is checked with before any page is read.
+TEST(QueryExpressionParses, Table) {
+  struct Case {
+    const char* why;
+    std::string expression;
+    bool parses;
+    std::string badStep;
+  } cases[] = {
+      {"the program's own expression", "//div[@id='middle']/div[3]/div[@class!='cleardiv']/@url",
+       true, ""},
+      {"alternatives and filters", "//a/@href{%re[[0-9]+]re%} | //b/@@text", true, ""},
+      {"a bracket left open", "//div[@id='cemian'/div", false, "//div[@id='cemian'"},
+      {"a keyword without its parenthesis", "//li[max(@x]", false, "//li[max(@x]"},
+      {"a brace without its partner", "//a[@href{%sswk%='x']", false, "//a[@href{%sswk%='x']"},
+      {"a step that does not begin with a slash", "div/a", false, "div"},
+      {"a slash inside quotes cuts the step", "//a[@href='/x']", false, "//a[@href='"},
+      {"nothing at all", " | ", false, ""},
+  };
+  for (const Case& c : cases) {
+    Text bad = "stale";
+    EXPECT_EQ(kQuery.ExpressionParses(gbk(c.expression), &bad), c.parses) << c.why;
+    EXPECT_EQ(textToUtf8(bad), c.badStep) << c.why;
+  }
+}
+
 TEST(QuerySplitting, CutsNeverFallInsideTwoByteCharacters) {
   // 0x95 0x7C is one character whose trail byte is '|'; 0x95 0x5C ends in '\'.
   const Text expression = "//a[@t='\x95\x7C']/@href";
