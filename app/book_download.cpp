@@ -15,6 +15,7 @@
 #include "app/process_state.h"
 #include "app/settings.h"
 #include "app/site_fetch.h"
+#include "app/site_profile.h"
 #include "app/user_action.h"
 #include "os/files.h"
 #include "pool/worker_pool.h"
@@ -78,6 +79,7 @@ int submitPages(Controls& controls, WorkerPool& pool, const SelectedBook& book,
                 const std::vector<int>& pages, const Text& imageBase, const std::string& folder,
                 const std::shared_ptr<DownloadTally>& tally) {
   const bool verifyCertificates = !ignoreCertificateErrors();
+  const Text suffix = currentSiteProfile()->pageFileSuffix;
   const int total = static_cast<int>(pages.size());
   int submitted = 0;
   while (submitted < total && !mustStopHandingOut(pool, *tally)) {
@@ -88,7 +90,7 @@ int submitPages(Controls& controls, WorkerPool& pool, const SelectedBook& book,
     const int batch = std::min(spare, total - submitted);
     for (int i = 0; i < batch; ++i) {
       const int page = pages[static_cast<std::size_t>(submitted)];
-      const Text pageUrl = concatTexts(imageBase, std::to_string(page), kPageFileExtension);
+      const Text pageUrl = concatTexts(imageBase, std::to_string(page), suffix);
       auto* job = new PageJob{concatTexts(book.identity.title, kJobTextSeparator, pageUrl), folder,
                               tally, verifyCertificates};
       if (!pool.submit(runPageJob, reinterpret_cast<std::intptr_t>(job), page)) {
@@ -382,10 +384,12 @@ BookDownloadOutcome runBookDownload(Controls& controls) {
                      describeSiteFailure(answer, kDownloadFailureTexts));
   }
   const bool found =
-      regex.execute(kBasePathPattern, pageText(answer.body)) && regex.matchCount() > 0;
+      regex.execute(currentSiteProfile()->basePathPattern, pageText(answer.body)) &&
+      regex.matchCount() > 0;
   // The base path is written by the site: relative to the book page, or absolute.
   const Text imageBase = found ? resolveUrl(book.identity.url, regex.submatchText(1, 1)) : Text();
   if (imageBase.empty()) {
+    controls.setMenuItemEnabled(kDiagnoseSiteMenu, true);
     return failEarly(DownloadResult::noBasePath, statusText(kDownloadNoBasePathStatus));
   }
   const FolderChoice choice = chooseBookFolder(readDownloadDirectory(), book.identity);

@@ -8,6 +8,7 @@
 #include "app/process_state.h"
 #include "app/settings.h"
 #include "app/site_fetch.h"
+#include "app/site_profile.h"
 #include "app/user_action.h"
 #include "htmlquery/html_query.h"
 #include "json/json_value.h"
@@ -66,12 +67,14 @@ void runBookListFetch(Controls& controls) {
     page = pageText(answer.body);
   }
 
-  const std::vector<Text> urls = queryTexts(html, page, kBookUrlsQuery);
-  const std::vector<Text> titles = queryTexts(html, page, kBookTitlesQuery);
-  const std::vector<Text> pageCounts = queryTexts(html, page, kBookPageCountsQuery);
+  const std::shared_ptr<const SiteProfile> profile = currentSiteProfile();
+  const std::vector<Text> urls = queryTexts(html, page, profile->bookUrls);
+  const std::vector<Text> titles = queryTexts(html, page, profile->bookTitles);
+  const std::vector<Text> pageCounts = queryTexts(html, page, profile->bookPageCounts);
 
   if (urls.empty()) {
     controls.setPaneText(kStatusBar, kMessagePane, statusText(kListFailedStatus));
+    controls.setMenuItemEnabled(kDiagnoseSiteMenu, true);
     enableCombos(controls);
     return;
   }

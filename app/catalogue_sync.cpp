@@ -8,6 +8,7 @@
 #include "app/process_state.h"
 #include "app/settings.h"
 #include "app/site_fetch.h"
+#include "app/site_profile.h"
 #include "htmlquery/html_query.h"
 #include "json/json_value.h"
 #include "os/threads.h"
@@ -20,8 +21,9 @@ namespace {
 // The first non-empty line of the block's first li1 text, trimmed; nothing
 // when there is no such line or it is all spaces (such a block is skipped:
 // an empty name would address the store's root).
-std::optional<Text> editionName(HtmlQuery& html, std::string_view block) {
-  std::vector<Text> names = queryTexts(html, block, kEditionNameQuery);
+std::optional<Text> editionName(HtmlQuery& html, std::string_view block,
+                                const SiteProfile& profile) {
+  std::vector<Text> names = queryTexts(html, block, profile.editionName);
   if (names.empty()) return std::nullopt;
   std::vector<Text> lines = splitNonEmpty(names.front(), kEditionNameLineBreak);
   if (lines.empty()) return std::nullopt;
@@ -96,18 +98,20 @@ void runCatalogueSync(Controls& controls) {
     return;
   }
   const Text frontPage = pageText(answer.body);
-  const std::vector<Text> blocks = queryTexts(html, frontPage, kCategoryBlocksQuery);
+  const std::shared_ptr<const SiteProfile> profile = currentSiteProfile();
+  const std::vector<Text> blocks = queryTexts(html, frontPage, profile->categoryBlocks);
 
-  for (std::size_t i = kSkippedCategoryBlocks; i < blocks.size(); ++i) {
+  const auto skipped = static_cast<std::size_t>(profile->skippedCategoryBlocks);
+  for (std::size_t i = skipped; i < blocks.size(); ++i) {
     const Text& block = blocks[i];
-    std::optional<Text> edition = editionName(html, block);
+    std::optional<Text> edition = editionName(html, block, *profile);
     if (!edition) continue;
 
-    std::vector<Text> hrefs = queryTexts(html, block, kMenuHrefsQuery);
-    std::vector<Text> titles = queryTexts(html, block, kMenuTitlesQuery);
+    std::vector<Text> hrefs = queryTexts(html, block, profile->menuHrefs);
+    std::vector<Text> titles = queryTexts(html, block, profile->menuTitles);
     if (hrefs.empty()) {
-      hrefs = queryTexts(html, frontPage, kFallbackHrefsQuery);
-      titles = queryTexts(html, frontPage, kFallbackTitlesQuery);
+      hrefs = queryTexts(html, frontPage, profile->fallbackHrefs);
+      titles = queryTexts(html, frontPage, profile->fallbackTitles);
     }
     // Pairs only: an address without a name (or the reverse) has no entry.
     const std::size_t pairs = std::min(hrefs.size(), titles.size());
@@ -128,6 +132,7 @@ void fillEditionCombo(Controls& controls) {
   controls.setCurrentIndex(kEditionCombo, -1);
   if (editions.empty()) {
     controls.setPaneText(kStatusBar, kMessagePane, statusText(kSyncFailedStatus));
+    controls.setMenuItemEnabled(kDiagnoseSiteMenu, true);
     return;
   }
   controls.setPaneText(kStatusBar, kMessagePane, statusText(kSyncDoneStatus));

@@ -21,7 +21,9 @@
 #include "app/progress_line.h"
 #include "app/routines.h"
 #include "app/settings.h"
+#include "app/site_doctor.h"
 #include "app/site_fetch.h"
+#include "app/site_profile.h"
 #include "os/process.h"
 #include "pool/worker_pool.h"
 
@@ -49,6 +51,9 @@ void installInterruptHandlers() {
 // --- output --------------------------------------------------------------------------
 // Text from the site as it may be printed: UTF-8, control characters shown as '?'.
 std::string siteText(const Text& text) { return printableText(textToUtf8(text)); }
+
+constexpr std::string_view kDoctorHint =
+    "varnel: `varnel doctor` 可找出哪一步、哪个配置键失效 (shows which step and key broke)";
 
 void printLine(std::FILE* stream, std::string_view line) {
   std::fprintf(stream, "%.*s\n", static_cast<int>(line.size()), line.data());
@@ -87,7 +92,41 @@ int siteError(const CliEnvironment& env, HeadlessControls& controls, const std::
   printLine(env.err, "varnel: " + (what.empty() ? "" : what + ": ") + printableText(message) +
                          " (" + siteText(baseUrl()) + ")");
   const bool notUnderstood = message == kSyncFailedStatus || message == kListFailedStatus;
+  if (notUnderstood) printLine(env.err, kDoctorHint);
   return notUnderstood ? kExitSiteNotUnderstood : kExitSiteUnreadable;
+}
+
+// The site profile of this run: --site FILE, else site.json beside conf.ini,
+// else the built-in one. False after a file's problems were printed.
+bool useSiteProfile(const CommandLine& cl, const CliEnvironment& env) {
+  const std::string path = cl.siteFile.value_or(defaultSiteProfilePath());
+  SiteProfileLoad load = loadSiteProfile(path);
+  if (cl.siteFile && !load.fileFound) {
+    load.problems.push_back({"", "文件不存在 (no such file)"});
+  }
+  if (!load.problems.empty()) {
+    std::fputs(describeSiteProfileProblems(path, load.problems).c_str(), env.err);
+    printLine(env.err, "varnel: 网站配置有错误, 未使用 (the site profile has errors; not used)");
+    return false;
+  }
+  setSiteProfile(load.profile);
+  return true;
+}
+
+int runDoctor(const CliEnvironment& env) {
+  setBaseUrl(catalogueOrigin());
+  const SiteDoctorReport report =
+      runSiteDoctor(*currentSiteProfile(), baseUrl(), !ignoreCertificateErrors());
+  std::fputs(report.text().c_str(), env.out);
+  switch (report.verdict) {
+    case SiteVerdict::understood:
+      return kExitOk;
+    case SiteVerdict::notUnderstood:
+      return kExitSiteNotUnderstood;
+    case SiteVerdict::unreadable:
+      break;
+  }
+  return kExitSiteUnreadable;
 }
 
 // Of two exit statuses, the one that applies first: usage, interrupted, site
@@ -314,6 +353,7 @@ int downloadRows(const CommandLine& cl, const CliEnvironment& env, HeadlessContr
     totals.add(outcome);
     const bool complete = outcome.result == DownloadResult::complete;
     progress.bookEnded(summaryOf(outcome), complete);
+    if (outcome.result == DownloadResult::noBasePath) printLine(env.err, kDoctorHint);
     if (complete) printLine(env.out, outcome.folder);
     std::fflush(env.out);
     status = firstApplying(status, exitStatusOf(outcome));
@@ -392,6 +432,10 @@ int runCommandLine(const CommandLine& cl, const CliEnvironment& env) {
     printLine(env.out, versionText());
     return kExitOk;
   }
+  if (cl.command == CliCommand::siteProfile) {
+    std::fputs(siteProfileTemplate().c_str(), env.out);
+    return kExitOk;
+  }
   installInterruptHandlers();
   setIgnoreCertificateErrorsOverride(cl.insecure ? std::optional<bool>(true) : std::nullopt);
   setDownloadDirectoryOverride(cl.directory);
@@ -404,6 +448,8 @@ int runCommandLine(const CommandLine& cl, const CliEnvironment& env) {
     return exportPdf(env, cl.operands[0], cl.partial, cl.quiet);
   }
 
+  if (!useSiteProfile(cl, env)) return kExitUsage;
+  if (cl.command == CliCommand::doctor) return runDoctor(env);
   setBaseUrl(catalogueOrigin());
   HeadlessControls controls;
   runCatalogueSync(controls);

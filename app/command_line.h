@@ -6,6 +6,8 @@
 //   varnel [OPTIONS] books EDITION SUBJECT
 //   varnel [OPTIONS] download EDITION [SUBJECT] (BOOK... | --all)
 //   varnel [OPTIONS] pdf FOLDER
+//   varnel [OPTIONS] doctor
+//   varnel site-profile
 //   varnel --help | --version
 //
 // Without a command the window opens. A command-line run never writes conf.ini.
@@ -30,13 +32,25 @@ inline constexpr int kExitSiteUnreadable = 3;
 inline constexpr int kExitSiteNotUnderstood = 4;
 inline constexpr int kExitInterrupted = 130;
 
-enum class CliCommand { window, help, version, editions, subjects, books, download, pdf };
+enum class CliCommand {
+  window,
+  help,
+  version,
+  editions,
+  subjects,
+  books,
+  download,
+  pdf,
+  doctor,
+  siteProfile,
+};
 
 struct CommandLine {
   CliCommand command = CliCommand::window;
   std::vector<std::string> operands;     // after the command word, UTF-8
   std::optional<std::string> directory;  // -d/--dir; never empty when set
   std::optional<std::string> baseUrl;    // --base-url, as given
+  std::optional<std::string> siteFile;   // --site: the site profile instead of site.json
   bool open = false;
   bool all = false;
   bool insecure = false;

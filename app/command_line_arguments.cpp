@@ -20,7 +20,8 @@ struct CommandForm {
 constexpr CommandForm kCommands[] = {
     {"editions", CliCommand::editions, 0, 0}, {"subjects", CliCommand::subjects, 1, 1},
     {"books", CliCommand::books, 2, 2},       {"download", CliCommand::download, 1, SIZE_MAX},
-    {"pdf", CliCommand::pdf, 1, 1},
+    {"pdf", CliCommand::pdf, 1, 1},           {"doctor", CliCommand::doctor, 0, 0},
+    {"site-profile", CliCommand::siteProfile, 0, 0},
 };
 
 bool startsWith(std::string_view text, std::string_view prefix) {
@@ -93,6 +94,7 @@ void addOptions(CLI::App& app, CommandLine& cl, bool& help, bool& version) {
   app.add_flag("--partial", cl.partial);
   app.add_option("-d,--dir", cl.directory)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   app.add_option("--base-url", cl.baseUrl)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  app.add_option("--site", cl.siteFile)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
 }
 
 }  // namespace
@@ -149,6 +151,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
                leftOver[0];
   } else if (cl.directory && cl.directory->empty()) {
     cl.error = "--dir 不能为空 (--dir must name a directory)";
+  } else if (cl.siteFile && cl.siteFile->empty()) {
+    cl.error = "--site 不能为空 (--site must name a file)";
   } else {
     cl.error = operandError(*form, cl);
   }
@@ -167,6 +171,8 @@ std::string helpText() {
   varnel [选项] download 专版 学科 书目...   下载书目 (序号或完整书名, 可给多个)
   varnel [选项] download 专版 [学科] --all   下载该学科 (不给学科时: 该专版所有学科) 的全部书目
   varnel [选项] pdf 书文件夹                 把已下载的书做成一个PDF (放在文件夹旁边)
+  varnel [选项] doctor                       逐步检查网站, 说明哪一步、哪个配置键失效
+  varnel site-profile                        输出内置的网站配置, 作为 site.json 的起点
   varnel --help | --version
 
 选项 (可放在命令前或后; -- 之后的参数都不是选项):
@@ -175,6 +181,8 @@ std::string helpText() {
   -q, --quiet     不显示进度, 只输出结果和错误
   -v, --verbose   在标准错误上列出每次页面请求: 地址、状态码、第几次尝试、用时
   --base-url URL  目录网站的地址 (否则环境变量 VARNEL_BASE_URL, 否则内置地址)
+  --site 文件     网站配置文件 (否则 conf.ini 旁边的 site.json, 否则内置配置);
+                  有错误时不使用, 退出状态 2
   --all           下载全部书目
   --open          每本书下载完成后打开其文件夹
   --pdf           每本完整下载的书另存为一个PDF
@@ -187,7 +195,7 @@ std::string helpText() {
 进度显示在标准错误上; 每本书完成后, 其文件夹路径输出到标准输出.
 命令行运行不会写 conf.ini, 只写书的文件夹.
 退出状态 (取第一个适用的):
-  2    用法错误 (未知命令、选项、专版、学科或书目)
+  2    用法错误 (未知命令、选项、专版、学科或书目; 网站配置文件有错误)
   130  被 Ctrl-C 或 SIGTERM 中断
   3    无法读取网站 (无法连接、域名无法解析、证书、超时或超出大小限制、重定向循环)
   4    读到了网站但无法理解 (表达式没有找到内容、书页没有图片路径)
@@ -205,6 +213,9 @@ Usage:
                                              every book of the subject (without a subject:
                                              of every subject of the edition)
   varnel [OPTIONS] pdf FOLDER                make one PDF of a downloaded book, beside its folder
+  varnel [OPTIONS] doctor                    walk the site step by step; name the step and the
+                                             profile key that broke
+  varnel site-profile                        print the built-in site profile, a site.json to start from
   varnel --help | --version
 
 Options (before or after the command; nothing after -- is an option):
@@ -214,6 +225,8 @@ Options (before or after the command; nothing after -- is an option):
   -v, --verbose   each page request on standard error: address, status, attempt, time
   --base-url URL  the catalogue site's address (else the environment variable
                   VARNEL_BASE_URL, else the built-in address)
+  --site FILE     the site profile (else site.json beside conf.ini, else the built-in one);
+                  a file with an error is not used and the run ends with status 2
   --all           download every book
   --open          open each finished book's folder
   --pdf           also write each complete book as one PDF
@@ -226,7 +239,8 @@ Options (before or after the command; nothing after -- is an option):
 Progress goes to standard error; each finished book's folder is printed on standard output.
 A command-line run writes nothing but the book folders (never conf.ini).
 Exit status (the first that applies):
-  2    usage error (unknown command, option, edition, subject or book)
+  2    usage error (unknown command, option, edition, subject or book; a site profile
+       with an error)
   130  interrupted by Ctrl-C or SIGTERM
   3    the site could not be read (no connection, name not found, certificate, time or
        size limit, redirect loop)

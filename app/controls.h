@@ -30,6 +30,8 @@ inline constexpr std::string_view kDownloadItemMenu = "下载此项";
 inline constexpr std::string_view kOpenFolderMenu = "在文件夹中打开";
 inline constexpr std::string_view kExportPdfMenu = "导出PDF";
 inline constexpr std::string_view kSettingsMenu = "下载配置";
+// Shown once a routine has ended with "网站框架已更新": the site doctor's report.
+inline constexpr std::string_view kDiagnoseSiteMenu = "诊断网站";
 // SettingsWindow
 inline constexpr std::string_view kOpenCheckBox = "选择框_open";
 inline constexpr std::string_view kPathLabel = "标签1";

@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QLocale>
+#include <QMessageBox>
 #include <QStandardPaths>
 
 #include <cstdio>
@@ -18,7 +19,9 @@
 #include "app/qt_jpeg_reencoder.h"
 #include "app/routines.h"
 #include "app/settings.h"
+#include "app/site_profile.h"
 #include "app/window_routines.h"
+#include "app/window_texts.h"
 #include "app/windows.h"
 #include "os/files.h"
 #include "os/process.h"
@@ -115,6 +118,17 @@ int main(int argc, char** argv) {
 
   configureSettingsLocation();
   installQtMessagePump();
+
+  // A site profile with problems is reported and not used: the built-in one is.
+  const std::string profilePath = commandLine.siteFile.value_or(defaultSiteProfilePath());
+  const SiteProfileLoad profile = loadSiteProfile(profilePath);
+  if (!profile.problems.empty()) {
+    QMessageBox::warning(
+        nullptr, QString::fromUtf8(kMainWindowTitle.data(), kMainWindowTitle.size()),
+        QString::fromUtf8(kSiteProfileRejectedText.data(), kSiteProfileRejectedText.size()) +
+            QString::fromStdString(describeSiteProfileProblems(profilePath, profile.problems)));
+  }
+  setSiteProfile(profile.profile);
 
   // Never destroyed: threads still running at exit may call it; once the
   // window is gone it answers with empty results.

@@ -14,6 +14,9 @@ struct Geometry {
 // its first and smallest size; the layout keeps them there and gives the book
 // list whatever the window grows by.
 inline constexpr std::string_view kMainWindowTitle = "Varnel下载器V1.0";
+// The site doctor's dialog while it walks the site, and a site.json not used.
+inline constexpr std::string_view kDiagnosingSiteText = "正在诊断网站 ...";
+inline constexpr std::string_view kSiteProfileRejectedText = "网站配置文件有错误, 使用内置配置:\n";
 inline constexpr Geometry kMainWindowGeometry{50, 50, 509, 363};
 inline constexpr std::string_view kEditionLabelCaption = "专版分类：";
 inline constexpr Geometry kEditionLabelGeometry{8, 8, 64, 24};

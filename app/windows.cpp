@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFont>
+#include <QFontDatabase>
 #include <QFontMetrics>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -20,6 +21,8 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPixmap>
+#include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QThread>
@@ -33,6 +36,7 @@
 
 #include "app/banner_image.h"
 #include "app/window_texts.h"
+#include "os/threads.h"
 
 namespace varnel {
 namespace {
@@ -249,6 +253,42 @@ void MainWindow::buildRowMenu() {
   addItem(kExportPdfMenu, [this] { run(handlers_.exportPdf); })->setEnabled(false);
   rowMenu_->addSeparator();
   addItem(kSettingsMenu, [this] { showSettingsWindow(); });
+  // Hidden until a routine ends with "网站框架已更新" and enables it.
+  QAction* diagnose = addItem(kDiagnoseSiteMenu, [this] { diagnoseSite(); });
+  diagnose->setEnabled(false);
+  diagnose->setVisible(false);
+  connect(diagnose, &QAction::changed, this,
+          [diagnose] { diagnose->setVisible(diagnose->isEnabled()); });
+}
+
+void MainWindow::diagnoseSite() {
+  if (!handlers_.diagnoseSite) return;
+  auto* dialog = new QDialog(this);
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  dialog->setObjectName(qs(kDiagnoseSiteMenu));
+  dialog->setWindowTitle(qs(kDiagnoseSiteMenu));
+  auto* report = new QPlainTextEdit(qs(kDiagnosingSiteText), dialog);
+  report->setReadOnly(true);
+  report->setLineWrapMode(QPlainTextEdit::NoWrap);
+  report->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, dialog);
+  connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+  auto* rows = new QVBoxLayout(dialog);
+  rows->addWidget(report);
+  rows->addWidget(buttons);
+  dialog->resize(760, 420);
+  dialog->open();
+  // The walk fetches pages: off the GUI thread, its report handed back to it.
+  QPointer<QPlainTextEdit> target = report;
+  startBackgroundThread([target, produce = handlers_.diagnoseSite] {
+    const QString text = QString::fromStdString(produce());
+    QMetaObject::invokeMethod(
+        qApp,
+        [target, text] {
+          if (target) target->setPlainText(text);
+        },
+        Qt::QueuedConnection);
+  });
 }
 
 void MainWindow::showRowMenu(const QPoint& globalPos) { rowMenu_->popup(globalPos); }

@@ -27,6 +27,9 @@ struct MainWindowHandlers {
   std::function<void()> openBookFolder;   // menu "在文件夹中打开"
   std::function<void()> exportPdf;        // menu "导出PDF"
   std::function<void()> rowActivated;     // double-click or Enter on a row of 超级列表框1
+  // Menu "诊断网站": the site doctor's report (UTF-8). Runs on a background
+  // thread; the report is shown in a dialog on the GUI thread.
+  std::function<std::string()> diagnoseSite;
 };
 
 class MainWindow : public QWidget {
@@ -40,6 +43,9 @@ class MainWindow : public QWidget {
   void showRowMenu(const QPoint& globalPos);
   // Opens SettingsWindow modally and returns when it has been closed.
   void showSettingsWindow();
+  // Runs handlers.diagnoseSite in the background, then shows its report in a
+  // modal dialog (object name 诊断网站).
+  void diagnoseSite();
 
  protected:
   void showEvent(QShowEvent* event) override;

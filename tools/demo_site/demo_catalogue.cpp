@@ -385,16 +385,22 @@ const DemoBook* DemoCatalogue::findBookById(int id) const {
 }
 
 std::string DemoCatalogue::frontPage(std::string_view authority) const {
+  const bool changed = options_.layout == 2;
+  const std::string heading = changed ? "title" : "li1";
+  const std::string menuItem = changed ? "subject-item" : "aaaul childmenu";
   std::string html =
       "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>演示图书目录</title></head>\n"
-      "<body>\n<div id=\"cemian\">\n"
+      "<body>\n";
+  html += changed ? "<div id=\"catalogue\"><div class=\"inner\">\n" : "<div id=\"cemian\">\n";
+  html +=
       "<div class=\"top\"><a href=\"/\">首页</a> 欢迎来到演示图书目录</div>\n"
       "<div class=\"search\"><form action=\"/\"><input name=\"q\"></form></div>\n"
-      "<div class=\"notice\"><ul><li class=\"li1\">公告</li><li>本站仅供演示</li></ul></div>\n";
+      "<div class=\"notice\"><ul><li class=\"" +
+      heading + "\">公告</li><li>本站仅供演示</li></ul></div>\n";
   for (const DemoEdition& edition : editions_) {
     html += "<div class=\"fenlei\"><ul>\n";
     // The heading's text is the whole name: the query engine drops line breaks.
-    html += "<li class=\"li1\"> " + escapeHtml(edition.name) + " </li>\n";
+    html += "<li class=\"" + heading + "\"> " + escapeHtml(edition.name) + " </li>\n";
     html += "<li class=\"count\">共" + std::to_string(edition.subjects.size()) + "个学科</li>\n";
     if (edition.plainLinks) {
       html += "<li class=\"more\"><p>";
@@ -405,20 +411,21 @@ std::string DemoCatalogue::frontPage(std::string_view authority) const {
       html += "</p></li>\n";
     } else {
       for (const DemoSubject& subject : edition.subjects) {
-        html += "<li class=\"aaaul childmenu\"><a href=\"" + escapeHtml(subject.href(authority)) +
+        html += "<li class=\"" + menuItem + "\"><a href=\"" + escapeHtml(subject.href(authority)) +
                 "\">" + escapeHtml(subject.name) + "</a></li>\n";
       }
     }
     html += "</ul></div>\n";
   }
-  html += "</div>\n</body></html>\n";
+  html += changed ? "</div></div>\n</body></html>\n" : "</div>\n</body></html>\n";
   return html;
 }
 
 std::string DemoCatalogue::bookListPage(const DemoSubject& subject) const {
   std::string html = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" +
-                     escapeHtml(subject.name) +
-                     "</title></head>\n<body>\n<div id=\"middle\">\n"
+                     escapeHtml(subject.name) + "</title></head>\n<body>\n" +
+                     (options_.layout == 2 ? "<div id=\"main\"><div class=\"content\">\n"
+                                           : "<div id=\"middle\">\n") +
                      "<div class=\"crumbs\"><a href=\"/\">首页</a> &gt; " +
                      escapeHtml(subject.name) + "</div>\n<div class=\"heading\">" +
                      escapeHtml(subject.name) + "</div>\n<div class=\"books\">\n";
@@ -428,7 +435,8 @@ std::string DemoCatalogue::bookListPage(const DemoSubject& subject) const {
             "\"><img src=\"" + book.imagePath(1) + "\"><p>" + escapeHtml(book.title) +
             "</p></div>\n";
   }
-  html += "<div class=\"cleardiv\"></div>\n</div>\n</div>\n</body></html>\n";
+  html += "<div class=\"cleardiv\"></div>\n</div>\n</div>\n";
+  html += options_.layout == 2 ? "</div>\n</body></html>\n" : "</body></html>\n";
   return html;
 }
 
@@ -437,7 +445,8 @@ std::string DemoCatalogue::bookPage(const DemoBook& book) const {
                      escapeHtml(book.title) + "</title>\n<script>\n";
   // A stale assignment first: only the name with two h is the real one.
   html += "window.basepath = \"/old" + book.imageBase() + "\";\n";
-  if (book.hasBasePath) html += "window.basepathh = \"" + book.imageBaseHref() + "\";\n";
+  const std::string variable = options_.layout == 2 ? "window.imageroot" : "window.basepathh";
+  if (book.hasBasePath) html += variable + " = \"" + book.imageBaseHref() + "\";\n";
   html += "</script></head>\n<body><h1>" + escapeHtml(book.title) + "</h1><p>共" +
           std::to_string(book.pageCount) + "页</p></body></html>\n";
   return html;

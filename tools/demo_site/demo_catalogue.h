@@ -58,6 +58,14 @@
 // started or since resetFaults(). DemoOptions::failRate adds HTTP 500 on the
 // first request of pages chosen by DemoOptions::seed, in every book.
 //
+// With DemoOptions::layout 2 the same catalogue is served in a changed
+// structure, as a site redesign would: the front page's blocks sit in
+// <div id="catalogue"><div class="inner">, edition names in <li class="title">,
+// subject links in <li class="subject-item">; a list page's books in the third
+// div of <div id="main"><div class="content">; a book page names its base path
+// in `window.imageroot = "...";`. tools/demo_site/layout2.json is the site
+// profile that reads it.
+//
 // With DemoOptions::benchBookPages > 0, a last edition "基准测试" holds subject
 // "下载" with one book "基准书" of that many pages.
 #pragma once
@@ -86,6 +94,7 @@ struct DemoOptions {
   int imageWidth = 1240;    // page images, in pixels
   int imageHeight = 1754;
   int benchBookPages = 0;  // > 0: the edition 基准测试 with one book of this many pages
+  int layout = 1;          // 2: the changed structure described above
 };
 
 // The names of the fault editions, subjects and books, for tests to find them.

@@ -25,6 +25,8 @@ constexpr const char* kUsage =
     "  --image-size WxH     page image size in pixels (default 1240x1754)\n"
     "  --fault-cases        add the editions of awkward answers, links and names\n"
     "  --bench-book PAGES   add edition 基准测试, subject 下载, book 基准书 of PAGES pages\n"
+    "  --layout N           1 (default) or 2: the same catalogue in a changed structure,\n"
+    "                       read with --site tools/demo_site/layout2.json\n"
     "  --quiet              do not log requests\n"
     "Prints \"PORT n\" first (the port it listens on), with --bench-book then\n"
     "\"BENCH /files/<id>/ PAGES\" (where the book's images are), then one line per request.\n"
@@ -82,6 +84,10 @@ std::optional<varnel::demo::DemoOptions> parseArguments(int argc, char** argv, b
       if (!width || !height) return std::nullopt;
       options.imageWidth = *width;
       options.imageHeight = *height;
+    } else if (arg == "--layout") {
+      auto layout = parse<int>(value, 1, 2);
+      if (!layout) return std::nullopt;
+      options.layout = *layout;
     } else if (arg == "--bench-book") {
       auto pages = parse<int>(value, 1, 100000);
       if (!pages) return std::nullopt;
