@@ -73,8 +73,8 @@ void runBookListFetch(Controls& controls) {
   const std::vector<Text> pageCounts = queryTexts(html, page, profile->bookPageCounts);
 
   if (urls.empty()) {
-    controls.setPaneText(kStatusBar, kMessagePane, statusText(kListFailedStatus));
     controls.setMenuItemEnabled(kDiagnoseSiteMenu, true);
+    controls.setPaneText(kStatusBar, kMessagePane, statusText(kListFailedStatus));
     enableCombos(controls);
     return;
   }

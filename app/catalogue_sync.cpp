@@ -131,8 +131,8 @@ void fillEditionCombo(Controls& controls) {
   // Nothing chosen until the user chooses (its subjects are not loaded yet).
   controls.setCurrentIndex(kEditionCombo, -1);
   if (editions.empty()) {
-    controls.setPaneText(kStatusBar, kMessagePane, statusText(kSyncFailedStatus));
     controls.setMenuItemEnabled(kDiagnoseSiteMenu, true);
+    controls.setPaneText(kStatusBar, kMessagePane, statusText(kSyncFailedStatus));
     return;
   }
   controls.setPaneText(kStatusBar, kMessagePane, statusText(kSyncDoneStatus));

@@ -88,7 +88,7 @@ class Controls {
   virtual bool isChecked(std::string_view checkBox) = 0;
   virtual void setChecked(std::string_view checkBox, bool checked) = 0;
 
-  // Menu item, named by its caption.
+  // Menu item, named by its caption. Enabling a hidden item shows it.
   virtual void setMenuItemEnabled(std::string_view item, bool enabled) = 0;
 
   // One Tab key press (down, pending events, up) to the control that has the

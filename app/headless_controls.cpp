@@ -24,6 +24,7 @@ HeadlessControls::HeadlessControls() {
   add(kOpenFolderMenu, Kind::MenuItem);
   add(kExportPdfMenu, Kind::MenuItem).enabled = false;
   add(kSettingsMenu, Kind::MenuItem);
+  add(kDiagnoseSiteMenu, Kind::MenuItem).enabled = false;
   add(kOpenCheckBox, Kind::CheckBox);
   add(kPathLabel, Kind::Plain);
   add(kPathEdit, Kind::Edit);  // read-only in the window, not disabled

@@ -192,7 +192,11 @@ void QtControls::setChecked(std::string_view checkBox, bool checked) {
 
 void QtControls::setMenuItemEnabled(std::string_view item, bool enabled) {
   onGuiThread([&] {
-    if (auto* a = find<QAction>(item)) a->setEnabled(enabled);
+    auto* a = find<QAction>(item);
+    if (!a) return;
+    // A hidden item (诊断网站) appears once enabled: Qt keeps a hidden action disabled.
+    if (enabled) a->setVisible(true);
+    a->setEnabled(enabled);
   });
 }
 

@@ -254,11 +254,7 @@ void MainWindow::buildRowMenu() {
   rowMenu_->addSeparator();
   addItem(kSettingsMenu, [this] { showSettingsWindow(); });
   // Hidden until a routine ends with "网站框架已更新" and enables it.
-  QAction* diagnose = addItem(kDiagnoseSiteMenu, [this] { diagnoseSite(); });
-  diagnose->setEnabled(false);
-  diagnose->setVisible(false);
-  connect(diagnose, &QAction::changed, this,
-          [diagnose] { diagnose->setVisible(diagnose->isEnabled()); });
+  addItem(kDiagnoseSiteMenu, [this] { diagnoseSite(); })->setVisible(false);
 }
 
 void MainWindow::diagnoseSite() {

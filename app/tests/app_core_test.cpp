@@ -14,6 +14,7 @@
 #include "app/ini_file.h"
 #include "app/process_state.h"
 #include "app/settings.h"
+#include "app/site_profile.h"
 
 namespace varnel {
 namespace {
@@ -267,6 +268,64 @@ TEST(CatalogueOrigin, PrecedenceAndTrailingSlashes) {
     const CommandLine cl = parseCommandLine(c.args);
     EXPECT_EQ(cl.error, "") << c.why;
     EXPECT_EQ(resolveCatalogueOrigin(cl.baseUrl, c.env, "http://build:1/"), c.expected) << c.why;
+  }
+}
+
+// A profile file is used only when every key passes; each problem names its key.
+TEST(SiteProfileFile, ChecksEveryKeyAndKeepsTheBuiltInOneOnAnyProblem) {
+  struct Case {
+    const char* why;
+    std::string json;
+    std::vector<std::string> keys;  // of the problems, in order; none: the file is used
+  } cases[] = {
+      {"a subset of keys, bare and with about",
+       R"({"about":"x","bookUrls":"//div/@url","skippedCategoryBlocks":{"about":"y","value":2}})",
+       {}},
+      {"an unknown key", R"({"bookUrl":"//div/@url"})", {"bookUrl"}},
+      {"an unknown member beside value", R"({"bookUrls":{"valu":"//a"}})",
+       {"bookUrls.valu", "bookUrls"}},
+      {"a number where an expression goes", R"({"categoryBlocks":3})", {"categoryBlocks"}},
+      {"a text where a count goes", R"({"skippedCategoryBlocks":"3"})", {"skippedCategoryBlocks"}},
+      {"a negative count", R"({"skippedCategoryBlocks":-1})", {"skippedCategoryBlocks"}},
+      {"an expression that does not parse", R"({"menuHrefs":"//li[@class='a'/a/@href"})",
+       {"menuHrefs"}},
+      {"an empty expression", R"({"editionName":""})", {"editionName"}},
+      {"a pattern the regex object rejects", R"({"basePathPattern":"basepath = \"(.*?\";"})",
+       {"basePathPattern"}},
+      {"a suffix that would change the folder", R"({"pageFileSuffix":"/x.jpg"})",
+       {"pageFileSuffix"}},
+      {"every problem is told, not only the first", R"({"a":1,"bookTitles":[]})",
+       {"a", "bookTitles"}},
+      {"not JSON", R"({"bookUrls": )", {""}},
+      {"not an object", R"(["//a"])", {""}},
+  };
+  const SiteProfile builtIn = builtInSiteProfile();
+  for (const Case& c : cases) {
+    const SiteProfileLoad load = parseSiteProfile(c.json);
+    std::vector<std::string> keys;
+    for (const SiteProfileProblem& problem : load.problems) {
+      keys.push_back(problem.key);
+      EXPECT_FALSE(problem.reason.empty()) << c.why;
+    }
+    EXPECT_EQ(keys, c.keys) << c.why;
+    if (c.keys.empty()) {
+      EXPECT_EQ(load.profile.bookUrls, "//div/@url") << c.why;
+      EXPECT_EQ(load.profile.skippedCategoryBlocks, 2) << c.why;
+      EXPECT_EQ(load.profile.categoryBlocks, builtIn.categoryBlocks) << "an absent key keeps its value";
+    } else {
+      for (std::string_view key : siteProfileKeys()) {
+        EXPECT_EQ(siteProfileValue(load.profile, key), siteProfileValue(builtIn, key))
+            << c.why << ": the built-in profile stays, " << key;
+      }
+    }
+  }
+  // The template is a file that reads back as the built-in profile, every key with its about.
+  const std::string written = siteProfileTemplate();
+  const SiteProfileLoad reread = parseSiteProfile(written);
+  EXPECT_TRUE(reread.problems.empty());
+  for (std::string_view key : siteProfileKeys()) {
+    EXPECT_EQ(siteProfileValue(reread.profile, key), siteProfileValue(builtIn, key)) << key;
+    EXPECT_NE(written.find(std::string(siteProfileAbout(key))), std::string::npos) << key;
   }
 }
 

@@ -100,6 +100,10 @@ TEST(CommandLineParse, CommandsOptionsAndUsageErrors) {
       {{"--dir", "", "editions"}, CliCommand::help, 0, true, "an empty directory"},
       {{"editions", "--dir="}, CliCommand::help, 0, true, "an empty directory after '='"},
       {{"--dir=", "editions"}, CliCommand::help, 0, true, "'=' and nothing: not the next word"},
+      {{"doctor", "--site", "f.json"}, CliCommand::doctor, 0, false, "doctor with a profile"},
+      {{"doctor", "x"}, CliCommand::help, 0, true, "doctor takes no operand"},
+      {{"site-profile"}, CliCommand::siteProfile, 0, false, "print the built-in profile"},
+      {{"--site", "", "editions"}, CliCommand::help, 0, true, "an empty profile file name"},
       {{"--help"}, CliCommand::help, 0, false, "help"},
       {{"download", "-h"}, CliCommand::help, 0, false, "help wins"},
       {{"--version"}, CliCommand::version, 0, false, "version"},
@@ -375,6 +379,82 @@ TEST_F(CommandLineRuns, ListingAndExitStatuses) {
       run({"books", std::string(demo::kFaultEdition), std::string(demo::kLinksSubject)});
   EXPECT_NE(odd.out.find("\t控制?]0;改标题?字符?[31m红?\t2\n"), std::string::npos) << odd.out;
   EXPECT_EQ(odd.out.find_first_of("\x1b\x07\x7f"), std::string::npos);
+}
+
+// The same catalogue in a changed layout: the built-in profile breaks at a
+// known step, the doctor names it, and the example profile repairs it.
+TEST_F(CommandLineRuns, DoctorNamesTheBrokenStepAndAProfileRepairsIt) {
+  demo::DemoSite changed(demo::DemoOptions{.imageWidth = 62, .imageHeight = 88, .layout = 2});
+  ASSERT_TRUE(changed.start());
+  const std::string example = std::string(VARNEL_SOURCE_DIR) + "/tools/demo_site/layout2.json";
+  const fs::path partial = root_ / "partial.json";  // the front page's blocks only
+  std::ofstream(partial) << R"({"categoryBlocks": "//div[@id='catalogue']/div[@class='inner']/div"})";
+  const fs::path broken = root_ / "broken.json";
+  std::ofstream(broken) << R"({"bookUrl": "//div/@url", "basePathPattern": "(("})";
+  const fs::path written = root_ / "written.json";
+  std::ofstream(written) << run({"site-profile"}).out;
+
+  struct Case {
+    const char* why;
+    std::vector<std::string> args;
+    bool changedSite;
+    int status;
+    std::vector<std::string> inOut;  // in this order
+    int passed;                      // ✔ lines
+  } cases[] = {
+      {"the plain site passes every step", {"doctor"}, false, 0,
+       {"✔ 首页", "✔ 第一页图片", "image/jpeg", "每一步都通过"}, 9},
+      {"the built-in profile on the changed site",
+       {"doctor"},
+       true,
+       4,
+       {"✔ 首页", "✘ 分类块", "配置键 (key): categoryBlocks", "//div[@id='cemian']/div",
+        "<div id=\"catalogue\">", "varnel-query '" + changed.origin() + "'"},
+       1},
+      {"a profile that mends one step fails at the next",
+       {"doctor", "--site", partial.string()},
+       true,
+       4,
+       {"✔ 分类块", "✘ 专版名", "配置键 (key): editionName", "<li class=\"title\">"},
+       2},
+      {"the example profile", {"doctor", "--site", example}, true, 0, {"每一步都通过"}, 9},
+      {"the printed template is the built-in profile", {"doctor", "--site", written.string()},
+       false, 0, {"每一步都通过"}, 9},
+      {"a profile with problems is not used", {"doctor", "--site", broken.string()}, false, 2,
+       {}, 0},
+      {"a --site file that is not there", {"editions", "--site", (root_ / "none.json").string()},
+       false, 2, {}, 0},
+  };
+  for (const Case& c : cases) {
+    const RunResult r = run(c.args, c.changedSite ? changed.origin() : site_->origin());
+    EXPECT_EQ(r.status, c.status) << c.why << "\n" << r.out << r.err;
+    std::size_t at = 0;
+    for (const std::string& part : c.inOut) {
+      at = r.out.find(part, at);
+      EXPECT_NE(at, std::string::npos) << c.why << ": " << part << "\n" << r.out;
+      if (at == std::string::npos) break;
+    }
+    int passed = 0;
+    for (const std::string& line : lines(r.out)) passed += line.starts_with("✔");
+    EXPECT_EQ(passed, c.passed) << c.why << "\n" << r.out;
+  }
+  const RunResult broke = run({"doctor", "--site", broken.string()});
+  EXPECT_NE(broke.err.find("bookUrl: "), std::string::npos) << broke.err;
+  EXPECT_NE(broke.err.find("basePathPattern: "), std::string::npos) << broke.err;
+
+  // A download: exit 4 with the built-in profile, the whole book with the example.
+  const demo::DemoSubject& english = *changed.catalogue().findSubject("小学专版", "英语");
+  const std::vector<std::string> download = {"--dir", books_.string(), "-q", "download",
+                                             "小学专版", "英语", "1"};
+  const RunResult failed = run(download, changed.origin());
+  EXPECT_EQ(failed.status, 4) << failed.err;
+  EXPECT_NE(failed.err.find("varnel doctor"), std::string::npos) << failed.err;
+  EXPECT_FALSE(fs::exists(books_));
+  std::vector<std::string> repaired = download;
+  repaired.insert(repaired.end(), {"--site", example});
+  const RunResult done = run(repaired, changed.origin());
+  ASSERT_EQ(done.status, 0) << done.err;
+  expectBookAsServed(changed, "小学专版", "英语", english.books.front());
 }
 
 TEST_F(CommandLineRuns, DownloadsAreByteIdenticalAndWriteNothingElse) {

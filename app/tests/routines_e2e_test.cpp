@@ -247,7 +247,9 @@ TEST_F(RoutinesEndToEnd, ChoosingASubjectFillsOneRowPerBook) {
 TEST_F(RoutinesEndToEnd, ASubjectWithoutBooksFailsAndLeavesTheChoiceOpen) {
   chooseSubject("小学专版", "语文");
   ASSERT_GT(controls_.rowCount(kBookList), 0);
+  EXPECT_FALSE(controls_.isMenuItemEnabled(kDiagnoseSiteMenu)) << "nothing to diagnose yet";
   chooseSubject("示例专版", "空分类");
+  EXPECT_TRUE(controls_.isMenuItemEnabled(kDiagnoseSiteMenu)) << "a 网站框架已更新 end offers it";
   EXPECT_EQ(controls_.rowCount(kBookList), 0) << "rows of the earlier list are gone";
   EXPECT_EQ(controls_.paneText(kStatusBar, kMessagePane), gbk(kListFailedStatus));
   EXPECT_TRUE(controls_.isMenuItemEnabled(kDownloadItemMenu)) << "never disabled again";
@@ -340,6 +342,8 @@ TEST_F(RoutinesEndToEnd, DownloadOfAwkwardBooks) {
               gbk(c.rowStatus))
         << c.why;
     EXPECT_EQ(controls_.paneText(kStatusBar, kProgressPane), "") << c.why;
+    EXPECT_EQ(controls_.isMenuItemEnabled(kDiagnoseSiteMenu), c.book >= 2)
+        << c.why << ": offered from the first book page without a base path on";
     expectControlsEnabled(c.why);
     if (!c.folderTitle) {
       EXPECT_FALSE(fs::exists(bookFolder("示例专版", "故障演示", book.title))) << c.why;

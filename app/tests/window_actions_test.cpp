@@ -3,6 +3,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDialog>
+#include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QtTest>
@@ -123,6 +125,28 @@ class WindowActionsTest : public QObject {
     // The download's record vouches for every page: no note after the status.
     QVERIFY2(waitForPane(kExportPdfDoneStatus), textToUtf8(pane()).c_str());
     QVERIFY(std::filesystem::is_regular_file(books / "小学专版--英语--英语第一册.pdf"));
+  }
+
+  // A "网站框架已更新" end shows 诊断网站, which shows the doctor's report.
+  void diagnoseSiteAfterAStructureEnd() {
+    QAction* diagnose = window_->findChild<QAction*>(qs(kDiagnoseSiteMenu));
+    QVERIFY(diagnose);
+    QVERIFY2(!diagnose->isVisible(), "hidden while everything worked");
+    choose(kEditionCombo, "示例专版");
+    choose(kSubjectCombo, "空分类");  // a list page without books
+    QVERIFY(waitForPane(kListFailedStatus));
+    QVERIFY(diagnose->isEnabled());
+    QVERIFY(diagnose->isVisible());
+    diagnose->trigger();
+    auto* dialog = window_->findChild<QDialog*>(qs(kDiagnoseSiteMenu));
+    QVERIFY(dialog && dialog->isVisible());
+    auto* report = dialog->findChild<QPlainTextEdit*>();
+    QVERIFY(report);
+    QVERIFY2(QTest::qWaitFor([&] { return report->toPlainText().contains(qs("每一步都通过")); },
+                             20000),
+             report->toPlainText().toUtf8().constData());
+    QVERIFY(report->toPlainText().startsWith(qs("✔ 首页")));
+    dialog->close();
   }
 };
 
