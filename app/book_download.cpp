@@ -383,9 +383,8 @@ BookDownloadOutcome runBookDownload(Controls& controls) {
     return failEarly(DownloadResult::unreachable,
                      describeSiteFailure(answer, kDownloadFailureTexts));
   }
-  const bool found =
-      regex.execute(currentSiteProfile()->basePathPattern, pageText(answer.body)) &&
-      regex.matchCount() > 0;
+  const bool found = regex.execute(currentSiteProfile()->basePathPattern, pageText(answer.body)) &&
+                     regex.matchCount() > 0;
   // The base path is written by the site: relative to the book page, or absolute.
   const Text imageBase = found ? resolveUrl(book.identity.url, regex.submatchText(1, 1)) : Text();
   if (imageBase.empty()) {

@@ -18,9 +18,12 @@ struct CommandForm {
 };
 // download's operand count depends on --all and is checked on its own.
 constexpr CommandForm kCommands[] = {
-    {"editions", CliCommand::editions, 0, 0}, {"subjects", CliCommand::subjects, 1, 1},
-    {"books", CliCommand::books, 2, 2},       {"download", CliCommand::download, 1, SIZE_MAX},
-    {"pdf", CliCommand::pdf, 1, 1},           {"doctor", CliCommand::doctor, 0, 0},
+    {"editions", CliCommand::editions, 0, 0},
+    {"subjects", CliCommand::subjects, 1, 1},
+    {"books", CliCommand::books, 2, 2},
+    {"download", CliCommand::download, 1, SIZE_MAX},
+    {"pdf", CliCommand::pdf, 1, 1},
+    {"doctor", CliCommand::doctor, 0, 0},
     {"site-profile", CliCommand::siteProfile, 0, 0},
 };
 

@@ -137,8 +137,8 @@ std::vector<PageElement> classesAndIds(std::string_view page) {
 // text (up to its first special character), for a pattern that matched nothing.
 std::string closestLine(const Text& page, const Text& pattern) {
   std::size_t literal = 0;
-  while (literal < pattern.size() && std::string_view("\\()[]{}*+?|^$").find(pattern[literal]) ==
-                                         std::string_view::npos) {
+  while (literal < pattern.size() &&
+         std::string_view("\\()[]{}*+?|^$").find(pattern[literal]) == std::string_view::npos) {
     ++literal;
   }
   for (std::size_t length = literal; length >= 3; --length) {
@@ -165,8 +165,8 @@ class Walk {
   SiteDoctorReport run(const Text& origin) {
     const std::optional<Text> front = fetch("首页 (front page)", origin, kSyncFailureTexts);
     if (!front || !frontPageParts(origin, *front)) return std::move(report_);
-    const std::optional<Text> list =
-        fetch("第一个学科的书目页 (first subject's book list)", firstSubjectUrl_, kListFailureTexts);
+    const std::optional<Text> list = fetch("第一个学科的书目页 (first subject's book list)",
+                                           firstSubjectUrl_, kListFailureTexts);
     if (!list || !bookList(*list)) return std::move(report_);
     const std::optional<Text> book =
         fetch("第一本书的书页 (first book's page)", firstBookUrl_, kDownloadFailureTexts);
@@ -328,10 +328,10 @@ class Walk {
     const PageImageKind kind = recognisePageImage(
         std::string_view(reinterpret_cast<const char*>(answer.body.data()), answer.body.size()));
     const std::string type = headerValue(answer.headers, "Content-Type");
-    std::string detail = fetchDetail(answer, took) + ", " + (type.empty() ? "-" : type) + ", " +
-                         (isCompleteImage(kind) ? "完整的图片 (a whole image)"
-                                                : describeRefusedPage(answer)) +
-                         " — " + shown(url);
+    std::string detail =
+        fetchDetail(answer, took) + ", " + (type.empty() ? "-" : type) + ", " +
+        (isCompleteImage(kind) ? "完整的图片 (a whole image)" : describeRefusedPage(answer)) +
+        " — " + shown(url);
     if (judgePageAnswer(answer) != PageVerdict::accepted) {
       if (answer.status >= 200 && answer.status < 300) {
         report_.steps.push_back({false, name, detail});
@@ -373,10 +373,9 @@ std::string closestElements(const Text& page, const Text& expression, int count)
     }
     return best;
   };
-  std::stable_sort(elements.begin(), elements.end(),
-                   [&](const PageElement& a, const PageElement& b) {
-                     return distance(a) < distance(b);
-                   });
+  std::stable_sort(
+      elements.begin(), elements.end(),
+      [&](const PageElement& a, const PageElement& b) { return distance(a) < distance(b); });
   std::string lines;
   std::vector<std::string> seen;
   for (const PageElement& element : elements) {

@@ -282,19 +282,24 @@ TEST(SiteProfileFile, ChecksEveryKeyAndKeepsTheBuiltInOneOnAnyProblem) {
        R"({"about":"x","bookUrls":"//div/@url","skippedCategoryBlocks":{"about":"y","value":2}})",
        {}},
       {"an unknown key", R"({"bookUrl":"//div/@url"})", {"bookUrl"}},
-      {"an unknown member beside value", R"({"bookUrls":{"valu":"//a"}})",
+      {"an unknown member beside value",
+       R"({"bookUrls":{"valu":"//a"}})",
        {"bookUrls.valu", "bookUrls"}},
       {"a number where an expression goes", R"({"categoryBlocks":3})", {"categoryBlocks"}},
       {"a text where a count goes", R"({"skippedCategoryBlocks":"3"})", {"skippedCategoryBlocks"}},
       {"a negative count", R"({"skippedCategoryBlocks":-1})", {"skippedCategoryBlocks"}},
-      {"an expression that does not parse", R"({"menuHrefs":"//li[@class='a'/a/@href"})",
+      {"an expression that does not parse",
+       R"({"menuHrefs":"//li[@class='a'/a/@href"})",
        {"menuHrefs"}},
       {"an empty expression", R"({"editionName":""})", {"editionName"}},
-      {"a pattern the regex object rejects", R"({"basePathPattern":"basepath = \"(.*?\";"})",
+      {"a pattern the regex object rejects",
+       R"({"basePathPattern":"basepath = \"(.*?\";"})",
        {"basePathPattern"}},
-      {"a suffix that would change the folder", R"({"pageFileSuffix":"/x.jpg"})",
+      {"a suffix that would change the folder",
+       R"({"pageFileSuffix":"/x.jpg"})",
        {"pageFileSuffix"}},
-      {"every problem is told, not only the first", R"({"a":1,"bookTitles":[]})",
+      {"every problem is told, not only the first",
+       R"({"a":1,"bookTitles":[]})",
        {"a", "bookTitles"}},
       {"not JSON", R"({"bookUrls": )", {""}},
       {"not an object", R"(["//a"])", {""}},
@@ -311,7 +316,8 @@ TEST(SiteProfileFile, ChecksEveryKeyAndKeepsTheBuiltInOneOnAnyProblem) {
     if (c.keys.empty()) {
       EXPECT_EQ(load.profile.bookUrls, "//div/@url") << c.why;
       EXPECT_EQ(load.profile.skippedCategoryBlocks, 2) << c.why;
-      EXPECT_EQ(load.profile.categoryBlocks, builtIn.categoryBlocks) << "an absent key keeps its value";
+      EXPECT_EQ(load.profile.categoryBlocks, builtIn.categoryBlocks)
+          << "an absent key keeps its value";
     } else {
       for (std::string_view key : siteProfileKeys()) {
         EXPECT_EQ(siteProfileValue(load.profile, key), siteProfileValue(builtIn, key))

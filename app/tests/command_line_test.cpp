@@ -388,7 +388,8 @@ TEST_F(CommandLineRuns, DoctorNamesTheBrokenStepAndAProfileRepairsIt) {
   ASSERT_TRUE(changed.start());
   const std::string example = std::string(VARNEL_SOURCE_DIR) + "/tools/demo_site/layout2.json";
   const fs::path partial = root_ / "partial.json";  // the front page's blocks only
-  std::ofstream(partial) << R"({"categoryBlocks": "//div[@id='catalogue']/div[@class='inner']/div"})";
+  std::ofstream(partial)
+      << R"({"categoryBlocks": "//div[@id='catalogue']/div[@class='inner']/div"})";
   const fs::path broken = root_ / "broken.json";
   std::ofstream(broken) << R"({"bookUrl": "//div/@url", "basePathPattern": "(("})";
   const fs::path written = root_ / "written.json";
@@ -402,8 +403,12 @@ TEST_F(CommandLineRuns, DoctorNamesTheBrokenStepAndAProfileRepairsIt) {
     std::vector<std::string> inOut;  // in this order
     int passed;                      // ✔ lines
   } cases[] = {
-      {"the plain site passes every step", {"doctor"}, false, 0,
-       {"✔ 首页", "✔ 第一页图片", "image/jpeg", "每一步都通过"}, 9},
+      {"the plain site passes every step",
+       {"doctor"},
+       false,
+       0,
+       {"✔ 首页", "✔ 第一页图片", "image/jpeg", "每一步都通过"},
+       9},
       {"the built-in profile on the changed site",
        {"doctor"},
        true,
@@ -418,12 +423,24 @@ TEST_F(CommandLineRuns, DoctorNamesTheBrokenStepAndAProfileRepairsIt) {
        {"✔ 分类块", "✘ 专版名", "配置键 (key): editionName", "<li class=\"title\">"},
        2},
       {"the example profile", {"doctor", "--site", example}, true, 0, {"每一步都通过"}, 9},
-      {"the printed template is the built-in profile", {"doctor", "--site", written.string()},
-       false, 0, {"每一步都通过"}, 9},
-      {"a profile with problems is not used", {"doctor", "--site", broken.string()}, false, 2,
-       {}, 0},
-      {"a --site file that is not there", {"editions", "--site", (root_ / "none.json").string()},
-       false, 2, {}, 0},
+      {"the printed template is the built-in profile",
+       {"doctor", "--site", written.string()},
+       false,
+       0,
+       {"每一步都通过"},
+       9},
+      {"a profile with problems is not used",
+       {"doctor", "--site", broken.string()},
+       false,
+       2,
+       {},
+       0},
+      {"a --site file that is not there",
+       {"editions", "--site", (root_ / "none.json").string()},
+       false,
+       2,
+       {},
+       0},
   };
   for (const Case& c : cases) {
     const RunResult r = run(c.args, c.changedSite ? changed.origin() : site_->origin());
@@ -444,8 +461,8 @@ TEST_F(CommandLineRuns, DoctorNamesTheBrokenStepAndAProfileRepairsIt) {
 
   // A download: exit 4 with the built-in profile, the whole book with the example.
   const demo::DemoSubject& english = *changed.catalogue().findSubject("小学专版", "英语");
-  const std::vector<std::string> download = {"--dir", books_.string(), "-q", "download",
-                                             "小学专版", "英语", "1"};
+  const std::vector<std::string> download = {"--dir",    books_.string(), "-q", "download",
+                                             "小学专版", "英语",          "1"};
   const RunResult failed = run(download, changed.origin());
   EXPECT_EQ(failed.status, 4) << failed.err;
   EXPECT_NE(failed.err.find("varnel doctor"), std::string::npos) << failed.err;

@@ -142,9 +142,9 @@ class WindowActionsTest : public QObject {
     QVERIFY(dialog && dialog->isVisible());
     auto* report = dialog->findChild<QPlainTextEdit*>();
     QVERIFY(report);
-    QVERIFY2(QTest::qWaitFor([&] { return report->toPlainText().contains(qs("每一步都通过")); },
-                             20000),
-             report->toPlainText().toUtf8().constData());
+    QVERIFY2(
+        QTest::qWaitFor([&] { return report->toPlainText().contains(qs("每一步都通过")); }, 20000),
+        report->toPlainText().toUtf8().constData());
     QVERIFY(report->toPlainText().startsWith(qs("✔ 首页")));
     dialog->close();
   }
