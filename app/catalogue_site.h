@@ -1,6 +1,8 @@
 // What the program relies on from the catalogue site, and the texts and numbers
-// of its three long-running routines, in one place. When the site changes its
-// layout, this is the file to edit.
+// of its three long-running routines, in one place. The expressions, the
+// skipped blocks, the base-path pattern and the page file extension are the
+// built-in site profile's values (site_profile.h): the routines read the
+// profile in force, which a user's site.json may change without a new build.
 //
 // Status texts are UTF-8 here (readable in the source); the routines convert
 // them to Text once, with statusText().

@@ -29,7 +29,7 @@ struct MainWindowHandlers {
   std::function<void()> rowActivated;     // double-click or Enter on a row of 超级列表框1
   // Menu "诊断网站": the site doctor's report (UTF-8). Runs on a background
   // thread; the report is shown in a dialog on the GUI thread.
-  std::function<std::string()> diagnoseSite;
+  std::function<std::string()> diagnoseSite{};
 };
 
 class MainWindow : public QWidget {
