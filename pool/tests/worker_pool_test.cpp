@@ -10,8 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include "pool/tests/pool_test_support.h"
 #include "pool/stack_size.h"
+#include "pool/tests/pool_test_support.h"
 
 namespace varnel {
 namespace {
