@@ -3,12 +3,11 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "app/book_record.h"  // programVersion
 #include "app/command_line.h"
 
 namespace varnel {
 namespace {
-
-constexpr std::string_view kVersion = "1.0";
 
 struct CommandForm {
   std::string_view word;
@@ -163,10 +162,10 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
   return cl;
 }
 
-std::string versionText() { return "Varnel下载器 " + std::string(kVersion); }
+std::string versionText() { return "Varnel下载器 " + std::string(programVersion()); }
 
-std::string helpText() {
-  return R"(用法:
+// The whole --help text, Chinese first.
+constexpr std::string_view kHelpText = R"(用法:
   varnel                                     打开窗口
   varnel [选项] editions                     列出专版分类, 每行一个
   varnel [选项] subjects 专版                列出该专版的学科分类
@@ -195,7 +194,8 @@ std::string helpText() {
   -h, --help      显示本说明
   -V, --version   显示版本
 
-进度显示在标准错误上; 每本书完成后, 其文件夹路径输出到标准输出.
+进度显示在标准错误上; 每本完整下载的书, 其文件夹路径输出到标准输出;
+没下载完整的书在标准错误上列出缺少的页.
 命令行运行不会写 conf.ini, 只写书的文件夹.
 退出状态 (取第一个适用的):
   2    用法错误 (未知命令、选项、专版、学科或书目; 网站配置文件有错误)
@@ -239,7 +239,8 @@ Options (before or after the command; nothing after -- is an option):
   -h, --help      show this text
   -V, --version   show the version
 
-Progress goes to standard error; each finished book's folder is printed on standard output.
+Progress goes to standard error; the folder of each complete book is printed on standard
+output; an incomplete book is named on standard error with its missing pages.
 A command-line run writes nothing but the book folders (never conf.ini).
 Exit status (the first that applies):
   2    usage error (unknown command, option, edition, subject or book; a site profile
@@ -252,6 +253,7 @@ Exit status (the first that applies):
   1    a book is incomplete
   0    all complete
 )";
-}
+
+std::string helpText() { return std::string(kHelpText); }
 
 }  // namespace varnel
