@@ -276,9 +276,10 @@ QWidget* MainWindow::buildBookList() {
           [this, list](const QPoint& pos) { showRowMenu(list->viewport()->mapToGlobal(pos)); });
   // Double-click or Enter.
   connect(list, &QTreeWidget::itemActivated, this, [this] { run(handlers_.rowActivated); });
-  // A title cut short by a narrow column can still be read whole.
+  // A title or a state cut short by a narrow column can still be read whole.
   connect(list, &QTreeWidget::itemChanged, this, [](QTreeWidgetItem* item, int column) {
-    if (column == kTitleColumn && item->toolTip(column) != item->text(column)) {
+    if ((column == kTitleColumn || column == kRowStatusColumn) &&
+        item->toolTip(column) != item->text(column)) {
       item->setToolTip(column, item->text(column));
     }
   });
