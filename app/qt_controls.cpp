@@ -210,7 +210,10 @@ void QtControls::setFolderLink(std::string_view link, const std::string& nativeP
 void QtControls::setPaneText(std::string_view statusBar, int pane, const Text& text) {
   onGuiThread([&] {
     QList<QLabel*> panes = panesOf(find<QStatusBar>(statusBar));
-    if (pane >= 0 && pane < panes.size()) panes[pane]->setText(toQString(text));
+    if (pane < 0 || pane >= panes.size()) return;
+    panes[pane]->setText(toQString(text));
+    // A cause (a certificate, a path) is often wider than its pane.
+    panes[pane]->setToolTip(panes[pane]->text());
   });
 }
 
