@@ -53,7 +53,7 @@ inline constexpr std::array<int, 3> kStatusPaneWidths{60, 200, 249};
 inline constexpr std::string_view kStatusPane0Caption = "当前状态：";
 // While a download runs the progress bar stands where pane 2 was, the figures
 // pane and the cancel button beside it.
-inline constexpr int kProgressBarWidth = 64;
+inline constexpr int kProgressBarWidth = 80;
 inline constexpr std::string_view kProgressBarFormat = "%v/%m";
 inline constexpr std::string_view kCancelDownloadCaption = "取消下载";
 inline constexpr std::string_view kRetrySyncCaption = "重试";

@@ -98,17 +98,24 @@ QFont fittedFont(QFont font, const QString& text, QSize box) {
 
 // The progress bar takes pane 2's place while it shows (pane 2 counts pages
 // handed out, the bar pages ended), with the figures pane beside it.
+// The message pane gives up the room its short "正在下载 ..." leaves meanwhile.
 class DownloadProgressBar : public QProgressBar {
  public:
-  DownloadProgressBar(QWidget* replaced, QWidget* figures, QWidget* parent)
-      : QProgressBar(parent), replaced_(replaced), figures_(figures) {}
+  DownloadProgressBar(QWidget* message, QWidget* replaced, QWidget* figures, QWidget* parent)
+      : QProgressBar(parent), message_(message), replaced_(replaced), figures_(figures) {}
   void setVisible(bool visible) override {
     QProgressBar::setVisible(visible);
     replaced_->setVisible(!visible);
     figures_->setVisible(visible);
+    if (visible) {
+      message_->setMinimumWidth(0);
+    } else {
+      message_->setFixedWidth(kStatusPaneWidths[static_cast<std::size_t>(kMessagePane)]);
+    }
   }
 
  private:
+  QWidget* message_;
   QWidget* replaced_;
   QWidget* figures_;
 };
@@ -256,10 +263,11 @@ QWidget* MainWindow::buildBookList() {
   QStringList headings;
   for (const ColumnLayout& column : kBookListColumns) headings << qs(column.heading);
   list->setHeaderLabels(headings);
-  // Before any section is sized: turned off later, Qt keeps the stretched
-  // length and moves the last column right by the hidden column's minimum
-  // width, leaving a blank band (and a hole in the row highlight).
-  list->header()->setStretchLastSection(false);
+  // The state column takes what the window grows by: "正在下载 37/212" and
+  // "未完成 (缺 k 页)" are wider than its first 80 px. Set before any section
+  // is sized: toggled later, Qt moves the last column right by the hidden
+  // column's minimum width, leaving a blank band (and a hole in the row highlight).
+  list->header()->setStretchLastSection(true);
   list->header()->setSectionResizeMode(QHeaderView::Interactive);
   for (int i = 0; i < static_cast<int>(kBookListColumns.size()); ++i) {
     list->setColumnWidth(i, kBookListColumns[static_cast<std::size_t>(i)].width);
@@ -292,6 +300,7 @@ QWidget* MainWindow::buildStatusBar() {
   status->setSizeGripEnabled(false);
   status->setFixedHeight(kStatusBarHeight);
   QLabel* lastPane = nullptr;
+  QLabel* messagePane = nullptr;
   for (std::size_t i = 0; i < kStatusPaneWidths.size(); ++i) {
     auto* pane = new QLabel(i == 0 ? qs(kStatusPane0Caption) : QString(), status);
     bool last = i + 1 == kStatusPaneWidths.size();
@@ -302,12 +311,13 @@ QWidget* MainWindow::buildStatusBar() {
     } else {
       pane->setFixedWidth(kStatusPaneWidths[i]);
     }
+    if (i == static_cast<std::size_t>(kMessagePane)) messagePane = pane;
     status->addWidget(pane, last ? 1 : 0);
   }
   // The figures pane (pane 3) shrinks first when the window is narrow.
   auto* figures = new QLabel(status);
   figures->setMinimumWidth(1);
-  auto* bar = new DownloadProgressBar(lastPane, figures, status);
+  auto* bar = new DownloadProgressBar(messagePane, lastPane, figures, status);
   bar->setObjectName(qs(kDownloadProgressBar));
   bar->setFixedWidth(kProgressBarWidth);
   bar->setFormat(qs(kProgressBarFormat));

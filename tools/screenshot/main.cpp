@@ -53,7 +53,6 @@ constexpr int kDownloadStartMs = 500;
 constexpr int kQueueLatencyMs = 400;
 constexpr int kQueuePagesShown = 9;
 constexpr QSize kQueueWindowSize{640, 400};
-constexpr int kQueueStateWidth = 130;
 
 struct Options {
   std::string out = "main-window.png";
@@ -148,9 +147,6 @@ bool savePicture(QWidget* window, const std::string& out) {
 int drawQueue(const Options& options, QtControls& controls, QWidget* window) {
   // Wide enough for every figure beside the progress bar.
   window->resize(kQueueWindowSize);
-  // As a user drags it: the states are longer than the column's first width.
-  window->findChild<QTreeWidget*>(qs(kBookList))
-      ->setColumnWidth(kRowStatusColumn, kQueueStateWidth);
   // The list's thread enables the menu as its last step.
   if (!waitFor([&] { return controls.isMenuItemEnabled(kDownloadAllMenu); })) {
     return fail(controls, "下载全部 stayed greyed");
