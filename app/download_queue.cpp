@@ -68,7 +68,9 @@ void runQueue(Controls& controls) {
       q.current = row;
     }
     showFolderLink(controls, {});
+    // Busy until this book's pages are handed out; the last book's figures go.
     controls.setProgress(kDownloadProgressBar, 0, 0);
+    controls.setPaneText(kStatusBar, kFiguresPane, {});
     const BookDownloadOutcome outcome = runBookDownload(controls, row);
     if (!outcome.folder.empty() && outcome.written + outcome.alreadyThere > 0) {
       lastFolder = outcome.folder;
