@@ -16,7 +16,6 @@
 #include "app/settings.h"
 #include "app/site_fetch.h"
 #include "app/site_profile.h"
-#include "app/user_action.h"
 #include "os/files.h"
 #include "pool/worker_pool.h"
 #include "regex/regex_object.h"
@@ -43,9 +42,9 @@ struct SelectedBook {
   Text declaredCount;  // the row's page count as the site wrote it
 };
 
-SelectedBook readSelectedBook(Controls& controls) {
+SelectedBook readBook(Controls& controls, int row) {
   SelectedBook book;
-  book.row = controls.selectedRow(kBookList);
+  book.row = row;
   book.identity = bookOfRow(controls, book.row);
   book.declaredCount = trimSpaces(controls.cellText(kBookList, book.row, kPageCountColumn));
   book.pageCount = pageCountOf(book.declaredCount);
@@ -114,14 +113,25 @@ void waitForPages(WorkerPool& pool, const DownloadTally& tally, int submitted) {
   }
 }
 
+std::mutex runningMutex;
+std::optional<BookDownloadStart>& running() {
+  static auto* value = new std::optional<BookDownloadStart>;  // read by abandoned threads
+  return *value;
+}
+
 void notifyStart(const SelectedBook& book, const std::string& folder,
                  const std::shared_ptr<DownloadTally>& tally) {
+  const BookDownloadStart start{book.identity.title, book.pageCount, folder, tally, Clock::now()};
+  {
+    std::lock_guard lock(runningMutex);
+    running() = start;
+  }
   DownloadStartListener listener;
   {
     std::lock_guard lock(listenerMutex);
     listener = *startListener();
   }
-  if (listener) listener({book.identity.title, book.pageCount, folder, tally});
+  if (listener) listener(start);
 }
 
 // The pages of 1..pageCount whose files on disk are whole images; none when
@@ -204,16 +214,59 @@ void fetchPages(Controls& controls, const SelectedBook& book, const Text& imageB
 BookDownloadOutcome finishDownload(Controls& controls, const SelectedBook& book,
                                    BookDownloadOutcome outcome, Clock::time_point started) {
   outcome.seconds = std::chrono::duration<double>(Clock::now() - started).count();
+  {
+    std::lock_guard lock(runningMutex);
+    running().reset();
+  }
   controls.setPaneText(kStatusBar, kProgressPane, {});
   controls.setPaneText(kStatusBar, kMessagePane, outcome.message);
-  const bool complete = outcome.result == DownloadResult::complete;
-  controls.setCellText(kBookList, book.row, kRowStatusColumn,
-                       statusText(complete ? kRowDoneStatus : kRowFailedStatus));
-  setControlsForDownload(controls, true);
+  controls.setCellText(kBookList, book.row, kRowStatusColumn, rowStatusOf(outcome));
   return outcome;
 }
 
 }  // namespace
+
+std::optional<BookDownloadStart> runningDownload() {
+  std::lock_guard lock(runningMutex);
+  return running();
+}
+
+Text rowRunningText(int done, int total) {
+  return concatTexts(statusText(kRowRunningPrefix), std::to_string(done), kProgressSeparator,
+                     std::to_string(total));
+}
+
+Text rowStatusOf(const BookDownloadOutcome& outcome) {
+  const int missing = static_cast<int>(outcome.missing.size());
+  switch (outcome.result) {
+    case DownloadResult::notStarted:
+      return statusText(kNotDownloadedMark);
+    case DownloadResult::complete:
+      return statusText(kRowDoneStatus);
+    case DownloadResult::incomplete:
+      return concatTexts(statusText(kRowIncompletePrefix), std::to_string(missing),
+                         statusText(kRowIncompleteSuffix));
+    case DownloadResult::cancelled:
+      return concatTexts(statusText(kRowCancelledPrefix),
+                         std::to_string(outcome.pageCount - missing), kProgressSeparator,
+                         std::to_string(outcome.pageCount), statusText(kRowCancelledSuffix));
+    default:
+      break;
+  }
+  // The pane's message without its "下载失败!": the row already says it failed.
+  const Text failedPrefix = statusText(kDownloadFailedPrefix);
+  std::string_view why = outcome.message;
+  if (why.starts_with(failedPrefix)) why.remove_prefix(failedPrefix.size());
+  return concatTexts(statusText(kRowFailedPrefix), why);
+}
+
+Text rowStatusOnDisk(const BookRecord& record) {
+  if (record.pages.empty()) return statusText(kNotDownloadedMark);
+  const std::size_t missing = record.missingPages().size();
+  if (missing == 0) return statusText(kRowDoneStatus);
+  return concatTexts(statusText(kRowIncompletePrefix), std::to_string(missing),
+                     statusText(kRowIncompleteSuffix));
+}
 
 void setDownloadStartListener(DownloadStartListener listener) {
   std::lock_guard lock(listenerMutex);
@@ -348,24 +401,25 @@ void runPageJob(std::intptr_t job, std::intptr_t pageNumber) {
   page->tally->pageEnded(number, end, reason, writeError);
 }
 
-void onDownloadItem(Controls& controls) {
-  // Without a selected row there is no book to download.
-  if (controls.selectedRow(kBookList) < 0) return;
-  startUserAction(controls, {kEditionCombo, kSubjectCombo, kBookList},
-                  [&controls] { runBookDownload(controls); });
+BookDownloadOutcome runBookDownload(Controls& controls) {
+  const int row = controls.selectedRow(kBookList);
+  if (row < 0) return {};
+  setControlsForDownload(controls, false);
+  BookDownloadOutcome outcome = runBookDownload(controls, row);
+  setControlsForDownload(controls, true);
+  return outcome;
 }
 
-BookDownloadOutcome runBookDownload(Controls& controls) {
+BookDownloadOutcome runBookDownload(Controls& controls, int row) {
   RegexObject regex;
-  if (controls.selectedRow(kBookList) < 0) return {};
+  // Every row the list fills has its number; a row that is not there has none.
+  if (row < 0 || controls.cellText(kBookList, row, kNumberColumn).empty()) return {};
   const auto started = Clock::now();
-  setControlsForDownload(controls, false);
 
-  const SelectedBook book = readSelectedBook(controls);
+  const SelectedBook book = readBook(controls, row);
   BookDownloadOutcome outcome{.title = book.identity.title, .pageCount = book.pageCount};
-  const Text running = statusText(kDownloadRunningStatus);
-  controls.setCellText(kBookList, book.row, kRowStatusColumn, running);
-  controls.setPaneText(kStatusBar, kMessagePane, running);
+  controls.setCellText(kBookList, book.row, kRowStatusColumn, rowRunningText(0, book.pageCount));
+  controls.setPaneText(kStatusBar, kMessagePane, statusText(kDownloadRunningStatus));
 
   // Every early end fetches no page and creates nothing (but the folder, when
   // its creation is what failed).

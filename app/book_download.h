@@ -4,15 +4,18 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "app/book_folder.h"
+#include "app/book_record.h"
 #include "app/controls.h"
 #include "os/files.h"
 #include "text/text.h"
@@ -101,25 +104,38 @@ struct BookDownloadStart {
   int pageCount = 0;
   std::string folder;
   std::shared_ptr<const DownloadTally> tally;
+  std::chrono::steady_clock::time_point started{};
 };
 using DownloadStartListener = std::function<void(const BookDownloadStart&)>;
 // Process-wide, set before any download runs (the command line's progress line).
 void setDownloadStartListener(DownloadStartListener listener);
 
-// Menu "下载此项": runBookDownload on its own thread for the selected row, the
-// combo boxes and the list disabled first (nothing without a selected row or
-// while another action runs).
-void onDownloadItem(Controls& controls);
+// The book whose pages are being handed out now, its tally live; nothing
+// before the first page and after the last (cleared before the row's end text).
+std::optional<BookDownloadStart> runningDownload();
 
 // Thread routine for the selected row of 超级列表框1 (nothing happens when no
 // row is selected). The book goes into the folder chooseBookFolder gives;
 // whole pages already there are kept and not requested (unless refetching),
 // the others are fetched, and the folder's record is written before the
-// first page and again at the end, also after a cancel. Controls stay
-// disabled until every handed-over page has ended. The row and pane 1 end
-// with "下载完成" only when every page 1..N is on disk; every other end says
-// why in pane 1 and "下载失败" in the row.
+// first page and again at the end, also after a cancel. Both combo boxes and
+// the list stay disabled until every handed-over page has ended. The row and
+// pane 1 end with "下载完成" only when every page 1..N is on disk; every other
+// end says why in pane 1 and its rowStatusOf in the row.
 BookDownloadOutcome runBookDownload(Controls& controls);
+// The same for `row` (nothing for a row that does not exist), leaving every
+// control's enabled state alone: the caller (the download queue) owns it.
+BookDownloadOutcome runBookDownload(Controls& controls, int row);
+
+// What a row says after a download: "下载完成", "未完成 (缺 k 页)",
+// "已取消 (k/N)" with k the pages on disk, or "失败: " and why nothing could be
+// fetched.
+Text rowStatusOf(const BookDownloadOutcome& outcome);
+// What a row says from its book's record when a list is fetched: "下载完成",
+// "未完成 (缺 k 页)", or "-" when no page is on disk.
+Text rowStatusOnDisk(const BookRecord& record);
+// "正在下载 37/212".
+Text rowRunningText(int done, int total);
 
 // Process-wide: fetch every page again, whole ones on disk included (the
 // command line's --refetch).

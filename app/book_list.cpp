@@ -1,10 +1,15 @@
 #include "app/book_list.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "app/book_download.h"  // rowStatusOnDisk
+#include "app/book_folder.h"
+#include "app/book_record.h"
 #include "app/catalogue_site.h"
 #include "app/catalogue_sync.h"  // storePath
+#include "app/download_queue.h"
 #include "app/process_state.h"
 #include "app/settings.h"
 #include "app/site_fetch.h"
@@ -21,6 +26,14 @@ namespace {
 const Text& itemOrEmpty(const std::vector<Text>& list, std::size_t index) {
   static const Text empty;
   return index < list.size() ? list[index] : empty;
+}
+
+// The record of the row's book, when its folder holds one of that book.
+std::optional<BookRecord> recordOfRow(Controls& controls, const std::string& directory, int row) {
+  const BookIdentity book = bookOfRow(controls, row);
+  LoadedRecord loaded = loadBookRecord(findBookFolder(directory, book));
+  if (loaded.state != RecordState::read || loaded.record.url != textToUtf8(book.url)) return {};
+  return std::move(loaded.record);
 }
 
 void enableCombos(Controls& controls) {
@@ -81,6 +94,7 @@ void runBookListFetch(Controls& controls) {
 
   const Text downloadable = statusText(kDownloadableMark);
   const Text notDownloaded = statusText(kNotDownloadedMark);
+  const std::string directory = readDownloadDirectory();
   for (std::size_t k = 0; k < urls.size(); ++k) {
     int row = controls.appendRow(kBookList, std::to_string(k + 1));
     controls.setCellText(kBookList, row, kTitleColumn, itemOrEmpty(titles, k));
@@ -88,7 +102,10 @@ void runBookListFetch(Controls& controls) {
     controls.setCellText(kBookList, row, kDownloadableColumn, downloadable);
     // Book addresses are relative to the list page they were read from.
     controls.setCellText(kBookList, row, kUrlColumn, resolveUrl(listUrl, urls[k]));
-    controls.setCellText(kBookList, row, kRowStatusColumn, notDownloaded);
+    // After a restart the user sees what is done.
+    const std::optional<BookRecord> record = recordOfRow(controls, directory, row);
+    controls.setCellText(kBookList, row, kRowStatusColumn,
+                         record ? rowStatusOnDisk(*record) : notDownloaded);
   }
   enableCombos(controls);
   controls.pressTabKey();
@@ -97,10 +114,21 @@ void runBookListFetch(Controls& controls) {
 }
 
 void enableBookMenuItems(Controls& controls) {
-  // A book can be exported exactly when it can be downloaded and its folder
-  // opened; 在文件夹中打开 is never greyed, so 导出PDF goes with 下载此项.
   controls.setMenuItemEnabled(kDownloadItemMenu, true);
-  controls.setMenuItemEnabled(kExportPdfMenu, true);
+  controls.setMenuItemEnabled(kDownloadSelectedMenu, true);
+  controls.setMenuItemEnabled(kDownloadAllMenu, true);
+  enableFolderMenuItems(controls);
+}
+
+void enableFolderMenuItems(Controls& controls) {
+  const int row = controls.selectedRow(kBookList);
+  const std::optional<BookRecord> record =
+      row < 0 ? std::nullopt : recordOfRow(controls, readDownloadDirectory(), row);
+  // Nothing to show or export before a page is there.
+  const bool pagesOnDisk = record && !record->pages.empty();
+  controls.setMenuItemEnabled(kOpenFolderMenu, pagesOnDisk);
+  // One action at a time: an export would be refused while books download.
+  controls.setMenuItemEnabled(kExportPdfMenu, pagesOnDisk && !downloadQueueRunning());
 }
 
 }  // namespace varnel

@@ -11,14 +11,20 @@ namespace varnel {
 void onSubjectSelected(Controls& controls);
 
 // Thread routine. Reads the address for the current edition and subject from
-// the CategoryStore, fetches the page and fills the list. Both combo boxes are
+// the CategoryStore, fetches the page and fills the list; each row's state says
+// what its book's record in the download directory holds ("下载完成",
+// "未完成 (缺 k 页)", or "-"). Both combo boxes are
 // disabled while it runs and enabled again at its end, also after a failure
 // ("拉取失败!网站框架已更新!"), so another subject can still be chosen. The
 // first success calls enableBookMenuItems; nothing disables them again.
 void runBookListFetch(Controls& controls);
 
-// Enables the row menu's "下载此项" and "导出PDF". 导出PDF is enabled exactly
-// when 下载此项 and 在文件夹中打开 are; every front end follows this routine.
+// Enables the row menu's "下载此项", "下载选中项" and "下载全部", then
+// enableFolderMenuItems. Every front end follows these two routines.
 void enableBookMenuItems(Controls& controls);
+// "在文件夹中打开" and "导出PDF" are enabled exactly when the selected row's
+// book has pages on disk (by its folder's record), 导出PDF only while no
+// download queue runs; run before the menu shows.
+void enableFolderMenuItems(Controls& controls);
 
 }  // namespace varnel

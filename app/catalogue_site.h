@@ -108,12 +108,20 @@ inline constexpr std::string_view kDownloadRunningStatus = "正在下载 ...";
 inline constexpr std::string_view kProgressPrefix = "当前下载进度：";
 inline constexpr std::string_view kProgressSeparator = "/";
 inline constexpr std::string_view kDownloadDoneStatus = "下载完成,可打开文件夹查看";
+// A row's state in the list's last column: "-" (kNotDownloadedMark), "排队中",
+// "正在下载 37/212", "下载完成", "未完成 (缺 k 页)", "已取消 (k/N)", "失败: " + why.
 inline constexpr std::string_view kRowDoneStatus = "下载完成";
+inline constexpr std::string_view kRowQueuedStatus = "排队中";
+inline constexpr std::string_view kRowRunningPrefix = "正在下载 ";
+inline constexpr std::string_view kRowIncompletePrefix = "未完成 (缺 ";
+inline constexpr std::string_view kRowIncompleteSuffix = " 页)";
+inline constexpr std::string_view kRowCancelledPrefix = "已取消 (";
+inline constexpr std::string_view kRowCancelledSuffix = ")";
+inline constexpr std::string_view kRowFailedPrefix = "失败: ";
 // A book page without the image base path: nothing can be fetched.
 inline constexpr std::string_view kDownloadNoBasePathStatus = "下载失败!网站框架已更新!";
 // Some pages could not be fetched or written: "下载未完成,失败页数：" k "/" n.
 inline constexpr std::string_view kDownloadIncompletePrefix = "下载未完成,失败页数：";
-inline constexpr std::string_view kRowFailedStatus = "下载失败";
 // The book page could not be fetched at all (no answer, time-out).
 inline constexpr std::string_view kDownloadUnreachableStatus = "下载失败!无法连接网站!";
 // The folder for the pages could not be created: nothing is fetched.
@@ -130,8 +138,14 @@ inline constexpr std::string_view kDownloadIncompleteCausePrefix = "下载未完
 inline constexpr std::string_view kSiteCountWrongPrefix = "网站标明 ";
 inline constexpr std::string_view kSiteCountWrongMiddle = " 页, 第 ";
 inline constexpr std::string_view kSiteCountWrongSuffix = " 页起不存在";
-// Stopped by the user (the command line's Ctrl-C).
+// Stopped by the user (the command line's Ctrl-C, the window's 取消下载).
 inline constexpr std::string_view kDownloadCancelledStatus = "下载已取消";
+// The window's figures beside the progress bar: speed, then these.
+inline constexpr std::string_view kTimeLeftLabel = "剩余 ";
+inline constexpr std::string_view kRetriesLabel = "重试 ";
+inline constexpr std::string_view kFailedPagesLabel = "失败 ";
+// How often the window redraws them.
+inline constexpr int kProgressTickMs = 250;
 
 // Why a page could not be read. A connection that failed is told with the
 // routine's "无法连接网站!" text and, when known, its reason (refused, unknown

@@ -59,13 +59,28 @@ Text storePath(std::string_view edition, std::string_view subject) {
   return concatTexts(storePath(edition), kStorePathSeparator, storePath(subject));
 }
 
-void launchCatalogueSync(Controls& controls) {
-  setBaseUrl(catalogueOrigin());
-  workerPool().start(kPoolCoreThreads, kPoolMaxThreads);
+namespace {
+
+void startCatalogueSync(Controls& controls) {
   controls.setEnabled(kEditionCombo, false);
   controls.setEnabled(kSubjectCombo, false);
   controls.setPaneText(kStatusBar, kMessagePane, statusText(kSyncRunningStatus));
-  startBackgroundThread([&controls] { runCatalogueSync(controls); });
+  if (!startBackgroundThread([&controls] { runCatalogueSync(controls); })) {
+    controls.setVisible(kRetrySyncButton, true);
+  }
+}
+
+}  // namespace
+
+void launchCatalogueSync(Controls& controls) {
+  setBaseUrl(catalogueOrigin());
+  workerPool().start(kPoolCoreThreads, kPoolMaxThreads);
+  startCatalogueSync(controls);
+}
+
+void onRetrySync(Controls& controls) {
+  controls.setVisible(kRetrySyncButton, false);
+  startCatalogueSync(controls);
 }
 
 void onEditionSelected(Controls& controls) {
@@ -133,6 +148,8 @@ void fillEditionCombo(Controls& controls) {
   if (editions.empty()) {
     controls.setMenuItemEnabled(kDiagnoseSiteMenu, true);
     controls.setPaneText(kStatusBar, kMessagePane, statusText(kSyncFailedStatus));
+    // Not a dead end: the site may be back in a minute.
+    controls.setVisible(kRetrySyncButton, true);
     return;
   }
   controls.setPaneText(kStatusBar, kMessagePane, statusText(kSyncDoneStatus));

@@ -15,6 +15,9 @@ namespace varnel {
 // Creation handler of MainWindow: sets BaseUrl, starts the worker pool,
 // disables both combo boxes and starts runCatalogueSync on its own thread.
 void launchCatalogueSync(Controls& controls);
+// "重试" after a failed synchronisation: hides the button and runs
+// runCatalogueSync again on its own thread, both combo boxes disabled.
+void onRetrySync(Controls& controls);
 // The user chose an item of 组合框_专版分类: its subjects fill 组合框_学科分类
 // with none current (no handler runs) until the user chooses one.
 void onEditionSelected(Controls& controls);
@@ -26,7 +29,8 @@ void runCatalogueSync(Controls& controls);
 
 // Lists the store's editions in 组合框_专版分类 with none current (no handler
 // runs). With at least one edition: "数据同步成功!" and both combo boxes
-// enabled; otherwise "数据同步失败!网站框架已更新!" and both stay disabled.
+// enabled; otherwise "数据同步失败!网站框架已更新!", both stay disabled and
+// the "重试" button shows.
 void fillEditionCombo(Controls& controls);
 
 // The texts an expression selects on a page (the query's other results unused).

@@ -9,6 +9,8 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "text/text.h"
 
@@ -24,9 +26,17 @@ inline constexpr std::string_view kPictureBox = "图片框1";
 inline constexpr std::string_view kSignatureLabel = "透明标签1";
 inline constexpr std::string_view kBookList = "超级列表框1";
 inline constexpr std::string_view kStatusBar = "状态条1";
+// Inside the status bar: shown only while they have something to tell.
+inline constexpr std::string_view kDownloadProgressBar = "进度条_下载";
+inline constexpr std::string_view kCancelDownloadButton = "按钮_取消下载";
+inline constexpr std::string_view kFolderLink = "链接_文件夹";
+inline constexpr std::string_view kRetrySyncButton = "按钮_重试";
 // The hidden top-level menu and its items, named by their captions.
 inline constexpr std::string_view kRowMenu = "鼠标右键";
 inline constexpr std::string_view kDownloadItemMenu = "下载此项";
+inline constexpr std::string_view kDownloadSelectedMenu = "下载选中项";
+inline constexpr std::string_view kDownloadAllMenu = "下载全部";
+inline constexpr std::string_view kCancelDownloadMenu = "取消下载";
 inline constexpr std::string_view kOpenFolderMenu = "在文件夹中打开";
 inline constexpr std::string_view kExportPdfMenu = "导出PDF";
 inline constexpr std::string_view kSettingsMenu = "下载配置";
@@ -51,7 +61,9 @@ inline constexpr int kBookListColumnCount = 6;
 // Panes of 状态条1.
 inline constexpr int kMessagePane = 1;
 inline constexpr int kProgressPane = 2;
-inline constexpr int kStatusPaneCount = 3;
+// Speed, time left and retries of the book being downloaded.
+inline constexpr int kFiguresPane = 3;
+inline constexpr int kStatusPaneCount = 4;
 
 // The control operations the routines use, and nothing else.
 class Controls {
@@ -59,6 +71,8 @@ class Controls {
   virtual ~Controls() = default;
 
   virtual void setEnabled(std::string_view name, bool enabled) = 0;
+  // Shows or hides a control; a hidden control keeps its state.
+  virtual void setVisible(std::string_view name, bool visible) = 0;
 
   // Combo box. currentIndex is -1 when nothing is current; adding an item never
   // makes it current; setCurrentIndex with an index out of range leaves nothing
@@ -76,9 +90,16 @@ class Controls {
   virtual void setCellText(std::string_view list, int row, int column, const Text& text) = 0;
   virtual Text cellText(std::string_view list, int row, int column) = 0;
   virtual int selectedRow(std::string_view list) = 0;
+  // Every selected row, ascending (empty when none is).
+  virtual std::vector<int> selectedRows(std::string_view list) = 0;
 
   // Status bar.
   virtual void setPaneText(std::string_view statusBar, int pane, const Text& text) = 0;
+  // Progress bar: `value` of `maximum`; a maximum of 0 says busy without a measure.
+  virtual void setProgress(std::string_view bar, int value, int maximum) = 0;
+  // A link showing a folder's native path; clicking it opens the folder through
+  // the shell hook. An empty path empties it.
+  virtual void setFolderLink(std::string_view link, const std::string& nativePath) = 0;
 
   // Edit box: a native (UTF-8) path.
   virtual std::string editText(std::string_view edit) = 0;
@@ -103,12 +124,18 @@ class ControlsProbe {
  public:
   virtual ~ControlsProbe() = default;
   virtual bool isEnabled(std::string_view name) = 0;
+  virtual bool isVisible(std::string_view name) = 0;
   virtual int itemCount(std::string_view combo) = 0;
   virtual int rowCount(std::string_view list) = 0;
   virtual Text paneText(std::string_view statusBar, int pane) = 0;
   virtual bool isMenuItemEnabled(std::string_view item) = 0;
+  // {value, maximum} of a progress bar; {0, -1} for an unknown name.
+  virtual std::pair<int, int> progress(std::string_view bar) = 0;
+  virtual std::string folderLink(std::string_view link) = 0;
   // Selects one row as the user would; an index out of range clears the selection.
   virtual void selectRow(std::string_view list, int row) = 0;
+  // Selects these rows (Ctrl-click); indexes out of range are left out.
+  virtual void selectRows(std::string_view list, const std::vector<int>& rows) = 0;
 };
 
 // The current item's text of a combo box ("" when nothing is current).

@@ -1,5 +1,7 @@
 #include "app/headless_controls.h"
 
+#include <algorithm>
+
 #include "app/window_texts.h"
 
 namespace varnel {
@@ -20,9 +22,16 @@ HeadlessControls::HeadlessControls() {
   Control& status = add(kStatusBar, Kind::StatusBar);
   status.items.assign(kStatusPaneCount, Text());
   status.items[0] = utf8BytesToText(kStatusPane0Caption);
-  add(kDownloadItemMenu, Kind::MenuItem).enabled = false;
-  add(kOpenFolderMenu, Kind::MenuItem);
-  add(kExportPdfMenu, Kind::MenuItem).enabled = false;
+  Control& bar = add(kDownloadProgressBar, Kind::ProgressBar);
+  bar.visible = false;
+  bar.current = 0;
+  add(kCancelDownloadButton, Kind::Plain).visible = false;
+  add(kFolderLink, Kind::Link).visible = false;
+  add(kRetrySyncButton, Kind::Plain).visible = false;
+  for (std::string_view item : {kDownloadItemMenu, kDownloadSelectedMenu, kDownloadAllMenu,
+                                kCancelDownloadMenu, kOpenFolderMenu, kExportPdfMenu}) {
+    add(item, Kind::MenuItem).enabled = false;
+  }
   add(kSettingsMenu, Kind::MenuItem);
   add(kDiagnoseSiteMenu, Kind::MenuItem).enabled = false;
   add(kOpenCheckBox, Kind::CheckBox);
@@ -41,6 +50,12 @@ void HeadlessControls::setEnabled(std::string_view name, bool enabled) {
   std::lock_guard lock(mutex_);
   auto it = controls_.find(name);
   if (it != controls_.end() && it->second.kind != Kind::MenuItem) it->second.enabled = enabled;
+}
+
+void HeadlessControls::setVisible(std::string_view name, bool visible) {
+  std::lock_guard lock(mutex_);
+  auto it = controls_.find(name);
+  if (it != controls_.end() && it->second.kind != Kind::MenuItem) it->second.visible = visible;
 }
 
 void HeadlessControls::clearItems(std::string_view combo) {
@@ -83,6 +98,7 @@ void HeadlessControls::clearRows(std::string_view list) {
   std::lock_guard lock(mutex_);
   if (Control* c = find(list, Kind::List)) {
     c->rows.clear();
+    c->selected.clear();
     c->current = -1;
   }
 }
@@ -120,6 +136,25 @@ int HeadlessControls::selectedRow(std::string_view list) {
   std::lock_guard lock(mutex_);
   Control* c = find(list, Kind::List);
   return c ? c->current : -1;
+}
+
+std::vector<int> HeadlessControls::selectedRows(std::string_view list) {
+  std::lock_guard lock(mutex_);
+  Control* c = find(list, Kind::List);
+  return c ? c->selected : std::vector<int>();
+}
+
+void HeadlessControls::setProgress(std::string_view bar, int value, int maximum) {
+  std::lock_guard lock(mutex_);
+  if (Control* c = find(bar, Kind::ProgressBar)) {
+    c->maximum = std::max(maximum, 0);
+    c->current = std::clamp(value, 0, c->maximum);
+  }
+}
+
+void HeadlessControls::setFolderLink(std::string_view link, const std::string& nativePath) {
+  std::lock_guard lock(mutex_);
+  if (Control* c = find(link, Kind::Link)) c->text = nativePath;
 }
 
 void HeadlessControls::setPaneText(std::string_view statusBar, int pane, const Text& text) {
@@ -185,6 +220,24 @@ int HeadlessControls::rowCount(std::string_view list) {
   return c ? static_cast<int>(c->rows.size()) : 0;
 }
 
+bool HeadlessControls::isVisible(std::string_view name) {
+  std::lock_guard lock(mutex_);
+  auto it = controls_.find(name);
+  return it != controls_.end() && it->second.kind != Kind::MenuItem && it->second.visible;
+}
+
+std::pair<int, int> HeadlessControls::progress(std::string_view bar) {
+  std::lock_guard lock(mutex_);
+  Control* c = find(bar, Kind::ProgressBar);
+  return c ? std::pair{c->current, c->maximum} : std::pair{0, -1};
+}
+
+std::string HeadlessControls::folderLink(std::string_view link) {
+  std::lock_guard lock(mutex_);
+  Control* c = find(link, Kind::Link);
+  return c ? c->text : std::string();
+}
+
 Text HeadlessControls::paneText(std::string_view statusBar, int pane) {
   std::lock_guard lock(mutex_);
   Control* c = find(statusBar, Kind::StatusBar);
@@ -198,11 +251,22 @@ bool HeadlessControls::isMenuItemEnabled(std::string_view item) {
   return c && c->enabled;
 }
 
-void HeadlessControls::selectRow(std::string_view list, int row) {
+void HeadlessControls::selectRow(std::string_view list, int row) { selectRows(list, {row}); }
+
+void HeadlessControls::selectRows(std::string_view list, const std::vector<int>& rows) {
   std::lock_guard lock(mutex_);
-  if (Control* c = find(list, Kind::List)) {
-    c->current = (row >= 0 && row < static_cast<int>(c->rows.size())) ? row : -1;
+  Control* c = find(list, Kind::List);
+  if (!c) return;
+  c->selected.clear();
+  c->current = -1;
+  for (int row : rows) {
+    if (row < 0 || row >= static_cast<int>(c->rows.size())) continue;
+    // The first row chosen is the one acted on, as the window's current row.
+    if (c->selected.empty()) c->current = row;
+    c->selected.push_back(row);
   }
+  std::sort(c->selected.begin(), c->selected.end());
+  c->selected.erase(std::unique(c->selected.begin(), c->selected.end()), c->selected.end());
 }
 
 }  // namespace varnel

@@ -142,7 +142,14 @@ int main(int argc, char** argv) {
           [](const BrowseOptions& options) {
             return browseForFolder(options, QApplication::activeWindow());
           },
-      .openFolder = [](const std::string& path) { openFolderInFileManager(path); },
+      .openFolder =
+          [controls](const std::string& path) {
+            // Said in the window too: a user who started it from a menu sees no standard error.
+            if (!openFolderInFileManager(path)) {
+              controls->setPaneText(kStatusBar, kMessagePane,
+                                    utf8BytesToText(concatTexts(kOpenFolderFailedText, path)));
+            }
+          },
   });
   controls->attach(window);
   window->show();

@@ -38,6 +38,8 @@ int charWidth(char32_t c) {
   return isWide(c) ? 2 : 1;
 }
 
+}  // namespace
+
 std::string formatRate(double bytesPerSecond) {
   char buffer[32];
   if (bytesPerSecond >= 1024.0 * 1024.0) {
@@ -59,8 +61,6 @@ std::string formatDuration(double seconds) {
   }
   return buffer;
 }
-
-}  // namespace
 
 int displayWidth(std::string_view utf8) {
   const std::u16string wide = utf8ToUtf16(utf8);

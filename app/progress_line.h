@@ -26,6 +26,11 @@ std::string cutToWidth(std::string_view utf8, int columns);
 // print of site text to a terminal or a log goes through here.
 std::string printableText(std::string_view utf8);
 
+// "4.1 MiB/s" or "512 KiB/s".
+std::string formatRate(double bytesPerSecond);
+// "0:42", "12:05" or "1:02:03", rounded to the second.
+std::string formatDuration(double seconds);
+
 struct ProgressFigures {
   int finished = 0;  // pages written or failed
   int total = 0;

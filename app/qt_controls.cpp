@@ -8,10 +8,12 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QStatusBar>
 #include <QThread>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <utility>
 
 #include "pool/message_pump.h"
@@ -25,9 +27,15 @@ QString nameOf(std::string_view name) {
   return QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
 }
 
-// The status bar's panes, in the order they were added.
+// The status bar's panes, in the order they were added: its labels without a
+// name of their own (a named one, like the folder link, is a control).
 QList<QLabel*> panesOf(QStatusBar* bar) {
-  return bar ? bar->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly) : QList<QLabel*>();
+  QList<QLabel*> panes;
+  if (!bar) return panes;
+  for (QLabel* label : bar->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly)) {
+    if (label->objectName().isEmpty()) panes << label;
+  }
+  return panes;
 }
 
 QTreeWidgetItem* rowOf(QTreeWidget* list, int row) {
@@ -80,6 +88,12 @@ R QtControls::ask(R whenGone, F&& work) {
 void QtControls::setEnabled(std::string_view name, bool enabled) {
   onGuiThread([&] {
     if (QWidget* w = find<QWidget>(name)) w->setEnabled(enabled);
+  });
+}
+
+void QtControls::setVisible(std::string_view name, bool visible) {
+  onGuiThread([&] {
+    if (QWidget* w = find<QWidget>(name)) w->setVisible(visible);
   });
 }
 
@@ -152,15 +166,54 @@ int QtControls::selectedRow(std::string_view list) {
   return ask(-1, [&] {
     auto* l = find<QTreeWidget>(list);
     if (!l) return -1;
+    // The row the user acted on last, when it is one of the chosen ones.
+    QTreeWidgetItem* current = l->currentItem();
+    if (current && current->isSelected()) return l->indexOfTopLevelItem(current);
     QList<QTreeWidgetItem*> selected = l->selectedItems();
     return selected.isEmpty() ? -1 : l->indexOfTopLevelItem(selected.first());
+  });
+}
+
+std::vector<int> QtControls::selectedRows(std::string_view list) {
+  return ask(std::vector<int>(), [&] {
+    std::vector<int> rows;
+    auto* l = find<QTreeWidget>(list);
+    if (!l) return rows;
+    for (QTreeWidgetItem* item : l->selectedItems()) rows.push_back(l->indexOfTopLevelItem(item));
+    std::sort(rows.begin(), rows.end());
+    return rows;
+  });
+}
+
+void QtControls::setProgress(std::string_view bar, int value, int maximum) {
+  onGuiThread([&] {
+    if (auto* b = find<QProgressBar>(bar)) {
+      b->setRange(0, std::max(maximum, 0));
+      b->setValue(std::clamp(value, 0, std::max(maximum, 0)));
+    }
+  });
+}
+
+void QtControls::setFolderLink(std::string_view link, const std::string& nativePath) {
+  onGuiThread([&] {
+    auto* l = find<QLabel>(link);
+    if (!l) return;
+    const QString path = QString::fromStdString(nativePath);
+    l->setProperty(kFolderLinkPathProperty, path);
+    l->setToolTip(path);
+    l->setText(path.isEmpty()
+                   ? QString()
+                   : QStringLiteral("<a href=\"folder\">%1</a>").arg(path.toHtmlEscaped()));
   });
 }
 
 void QtControls::setPaneText(std::string_view statusBar, int pane, const Text& text) {
   onGuiThread([&] {
     QList<QLabel*> panes = panesOf(find<QStatusBar>(statusBar));
-    if (pane >= 0 && pane < panes.size()) panes[pane]->setText(toQString(text));
+    if (pane < 0 || pane >= panes.size()) return;
+    panes[pane]->setText(toQString(text));
+    // A cause (a certificate, a path) is often wider than its pane.
+    panes[pane]->setToolTip(panes[pane]->text());
   });
 }
 
@@ -221,6 +274,27 @@ bool QtControls::isEnabled(std::string_view name) {
   });
 }
 
+bool QtControls::isVisible(std::string_view name) {
+  return ask(false, [&] {
+    QWidget* w = find<QWidget>(name);
+    return w && !w->isHidden();
+  });
+}
+
+std::pair<int, int> QtControls::progress(std::string_view bar) {
+  return ask(std::pair{0, -1}, [&] {
+    auto* b = find<QProgressBar>(bar);
+    return b ? std::pair{b->value(), b->maximum()} : std::pair{0, -1};
+  });
+}
+
+std::string QtControls::folderLink(std::string_view link) {
+  return ask(std::string(), [&] {
+    auto* l = find<QLabel>(link);
+    return l ? l->property(kFolderLinkPathProperty).toString().toStdString() : std::string();
+  });
+}
+
 int QtControls::itemCount(std::string_view combo) {
   return ask(0, [&] {
     auto* c = find<QComboBox>(combo);
@@ -249,13 +323,19 @@ bool QtControls::isMenuItemEnabled(std::string_view item) {
   });
 }
 
-void QtControls::selectRow(std::string_view list, int row) {
+void QtControls::selectRow(std::string_view list, int row) { selectRows(list, {row}); }
+
+void QtControls::selectRows(std::string_view list, const std::vector<int>& rows) {
   onGuiThread([&] {
     auto* l = find<QTreeWidget>(list);
     if (!l) return;
     l->clearSelection();
-    if (QTreeWidgetItem* item = rowOf(l, row)) {
-      l->setCurrentItem(item);
+    bool first = true;
+    for (int row : rows) {
+      QTreeWidgetItem* item = rowOf(l, row);
+      if (!item) continue;
+      if (first) l->setCurrentItem(item);
+      first = false;
       item->setSelected(true);
     }
   });

@@ -21,6 +21,9 @@ class QObject;
 
 namespace varnel {
 
+// The property of a folder link (setFolderLink) holding its native path.
+inline constexpr const char* kFolderLinkPathProperty = "nativePath";
+
 class QtControls : public Controls, public ControlsProbe {
  public:
   explicit QtControls(QWidget* root = nullptr);
@@ -32,6 +35,7 @@ class QtControls : public Controls, public ControlsProbe {
   void attach(QWidget* root);
 
   void setEnabled(std::string_view name, bool enabled) override;
+  void setVisible(std::string_view name, bool visible) override;
   void clearItems(std::string_view combo) override;
   void addItem(std::string_view combo, const Text& text) override;
   int currentIndex(std::string_view combo) override;
@@ -42,7 +46,10 @@ class QtControls : public Controls, public ControlsProbe {
   void setCellText(std::string_view list, int row, int column, const Text& text) override;
   Text cellText(std::string_view list, int row, int column) override;
   int selectedRow(std::string_view list) override;
+  std::vector<int> selectedRows(std::string_view list) override;
   void setPaneText(std::string_view statusBar, int pane, const Text& text) override;
+  void setProgress(std::string_view bar, int value, int maximum) override;
+  void setFolderLink(std::string_view link, const std::string& nativePath) override;
   std::string editText(std::string_view edit) override;
   void setEditText(std::string_view edit, const std::string& nativeText) override;
   bool isChecked(std::string_view checkBox) override;
@@ -51,11 +58,15 @@ class QtControls : public Controls, public ControlsProbe {
   void pressTabKey() override;
 
   bool isEnabled(std::string_view name) override;
+  bool isVisible(std::string_view name) override;
   int itemCount(std::string_view combo) override;
   int rowCount(std::string_view list) override;
   Text paneText(std::string_view statusBar, int pane) override;
   bool isMenuItemEnabled(std::string_view item) override;
+  std::pair<int, int> progress(std::string_view bar) override;
+  std::string folderLink(std::string_view link) override;
   void selectRow(std::string_view list, int row) override;
+  void selectRows(std::string_view list, const std::vector<int>& rows) override;
 
  private:
   template <typename T>

@@ -7,10 +7,10 @@
 
 namespace varnel {
 
-void startUserAction(Controls& controls, std::initializer_list<std::string_view> disable,
+bool startUserAction(Controls& controls, std::initializer_list<std::string_view> disable,
                      std::function<void()> routine) {
   const int claim = tryBeginAction();
-  if (claim == 0) return;
+  if (claim == 0) return false;
   const std::vector<std::string_view> names(disable);
   for (std::string_view name : names) controls.setEnabled(name, false);
   const bool started = startBackgroundThread([claim, routine = std::move(routine)] {
@@ -21,6 +21,7 @@ void startUserAction(Controls& controls, std::initializer_list<std::string_view>
     for (std::string_view name : names) controls.setEnabled(name, true);
     endAction(claim);
   }
+  return started;
 }
 
 }  // namespace varnel

@@ -15,8 +15,8 @@ namespace varnel {
 // disabled here first, on the user-interface thread, so a second click (or a
 // mouse-wheel notch over a combo box) cannot start a second run meanwhile.
 // Nothing happens while another action runs; when no thread can be started,
-// the controls are enabled again.
-void startUserAction(Controls& controls, std::initializer_list<std::string_view> disable,
+// the controls are enabled again. True when the routine's thread started.
+bool startUserAction(Controls& controls, std::initializer_list<std::string_view> disable,
                      std::function<void()> routine);
 
 }  // namespace varnel

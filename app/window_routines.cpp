@@ -16,11 +16,16 @@ MainWindowHandlers routineHandlers(Controls& controls) {
       .editionSelected = [c] { onEditionSelected(*c); },
       .subjectSelected = [c] { onSubjectSelected(*c); },
       .downloadItem = [c] { onDownloadItem(*c); },
+      .downloadSelected = [c] { onDownloadSelected(*c); },
+      .downloadAll = [c] { onDownloadAll(*c); },
+      .cancelDownload = [c] { onCancelDownload(*c); },
       .openBookFolder = [c] { openBookFolder(*c); },
       .exportPdf = [c] { onExportPdf(*c); },
-      // The row's own action is the menu's first item; once a row knows its book
-      // is complete on disk, this is where it opens the book's folder instead.
-      .rowActivated = [c] { onDownloadItem(*c); },
+      .rowActivated = [c] { onRowActivated(*c); },
+      .rowMenuShown = [c] { enableFolderMenuItems(*c); },
+      .retrySync = [c] { onRetrySync(*c); },
+      .progressTick = [c] { showDownloadProgress(*c); },
+      .downloadRunning = [] { return downloadQueueRunning(); },
       .diagnoseSite =
           [] {
             return runSiteDoctor(*currentSiteProfile(), baseUrl(), !ignoreCertificateErrors())

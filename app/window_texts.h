@@ -51,6 +51,18 @@ inline constexpr std::array<ColumnLayout, 6> kBookListColumns{{
 
 inline constexpr std::array<int, 3> kStatusPaneWidths{60, 200, 249};
 inline constexpr std::string_view kStatusPane0Caption = "当前状态：";
+// While a download runs the progress bar stands where pane 2 was, the figures
+// pane and the cancel button beside it.
+inline constexpr int kProgressBarWidth = 80;
+inline constexpr std::string_view kProgressBarFormat = "%v/%m";
+inline constexpr std::string_view kCancelDownloadCaption = "取消下载";
+inline constexpr std::string_view kRetrySyncCaption = "重试";
+// Closing during a download.
+inline constexpr std::string_view kCloseQuestionText = "正在下载, 确定退出吗?";
+inline constexpr std::string_view kKeepDownloadingCaption = "继续下载";
+inline constexpr std::string_view kStopAndQuitCaption = "停止并退出";
+// 在文件夹中打开 found no file manager; the folder's path follows.
+inline constexpr std::string_view kOpenFolderFailedText = "无法打开文件夹(没有可用的文件管理器): ";
 
 // SettingsWindow: its position and smallest width, and its controls' smallest
 // sizes; it is as high as its rows need.

@@ -1,6 +1,7 @@
 #include "app/windows.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -23,9 +24,13 @@
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QThread>
+#include <QTimer>
+#include <QToolButton>
 #include <QTranslator>
 #include <QTreeWidget>
 #include <QUrl>
@@ -35,6 +40,7 @@
 #include <memory>
 
 #include "app/banner_image.h"
+#include "app/catalogue_site.h"  // kProgressTickMs
 #include "app/window_texts.h"
 #include "os/threads.h"
 
@@ -90,6 +96,41 @@ QFont fittedFont(QFont font, const QString& text, QSize box) {
   return font;
 }
 
+// The progress bar takes pane 2's place while it shows (pane 2 counts pages
+// handed out, the bar pages ended), with the figures pane beside it.
+// The message pane gives up the room its short "正在下载 ..." leaves meanwhile.
+class DownloadProgressBar : public QProgressBar {
+ public:
+  DownloadProgressBar(QWidget* message, QWidget* replaced, QWidget* figures, QWidget* parent)
+      : QProgressBar(parent), message_(message), replaced_(replaced), figures_(figures) {}
+  void setVisible(bool visible) override {
+    QProgressBar::setVisible(visible);
+    replaced_->setVisible(!visible);
+    figures_->setVisible(visible);
+    if (visible) {
+      message_->setMinimumWidth(0);
+    } else {
+      message_->setFixedWidth(kStatusPaneWidths[static_cast<std::size_t>(kMessagePane)]);
+    }
+  }
+
+ private:
+  QWidget* message_;
+  QWidget* replaced_;
+  QWidget* figures_;
+};
+
+bool askWhetherToStop(QWidget* owner) {
+  QMessageBox box(QMessageBox::Question, qs(kMainWindowTitle), qs(kCloseQuestionText),
+                  QMessageBox::NoButton, owner);
+  QPushButton* keep = box.addButton(qs(kKeepDownloadingCaption), QMessageBox::RejectRole);
+  QPushButton* stop = box.addButton(qs(kStopAndQuitCaption), QMessageBox::AcceptRole);
+  box.setDefaultButton(keep);
+  box.setEscapeButton(keep);
+  box.exec();
+  return box.clickedButton() == stop;
+}
+
 }  // namespace
 
 MainWindow::MainWindow(MainWindowHandlers handlers, QWidget* parent)
@@ -121,6 +162,37 @@ MainWindow::MainWindow(MainWindowHandlers handlers, QWidget* parent)
   whole->addLayout(body, 1);
   whole->addWidget(buildStatusBar());
   buildRowMenu();
+
+  closeQuestion_ = [this] { return askWhetherToStop(this); };
+  // Esc stops the download, wherever the focus is in the window.
+  auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  connect(escape, &QShortcut::activated, this, [this] { run(handlers_.cancelDownload); });
+  auto* clock = new QTimer(this);
+  connect(clock, &QTimer::timeout, this, [this] { tick(); });
+  clock->start(kProgressTickMs);
+}
+
+void MainWindow::setCloseQuestion(CloseQuestion question) { closeQuestion_ = std::move(question); }
+
+bool MainWindow::downloadRunning() const {
+  return handlers_.downloadRunning && handlers_.downloadRunning();
+}
+
+void MainWindow::tick() {
+  run(handlers_.progressTick);
+  if (closeWhenStopped_ && !downloadRunning()) close();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  if (!downloadRunning()) {
+    QWidget::closeEvent(event);
+    return;
+  }
+  // A stop asked for already: the window goes once the book has ended.
+  event->ignore();
+  if (closeWhenStopped_ || !closeQuestion_ || !closeQuestion_()) return;
+  closeWhenStopped_ = true;
+  run(handlers_.cancelDownload);
 }
 
 QLayout* MainWindow::buildChoices() {
@@ -191,10 +263,11 @@ QWidget* MainWindow::buildBookList() {
   QStringList headings;
   for (const ColumnLayout& column : kBookListColumns) headings << qs(column.heading);
   list->setHeaderLabels(headings);
-  // Before any section is sized: turned off later, Qt keeps the stretched
-  // length and moves the last column right by the hidden column's minimum
-  // width, leaving a blank band (and a hole in the row highlight).
-  list->header()->setStretchLastSection(false);
+  // The state column takes what the window grows by: "正在下载 37/212" and
+  // "未完成 (缺 k 页)" are wider than its first 80 px. Set before any section
+  // is sized: toggled later, Qt moves the last column right by the hidden
+  // column's minimum width, leaving a blank band (and a hole in the row highlight).
+  list->header()->setStretchLastSection(true);
   list->header()->setSectionResizeMode(QHeaderView::Interactive);
   for (int i = 0; i < static_cast<int>(kBookListColumns.size()); ++i) {
     list->setColumnWidth(i, kBookListColumns[static_cast<std::size_t>(i)].width);
@@ -203,16 +276,18 @@ QWidget* MainWindow::buildBookList() {
   list->setRootIsDecorated(false);
   list->setUniformRowHeights(true);
   list->setAllColumnsShowFocus(true);
-  list->setSelectionMode(QAbstractItemView::SingleSelection);
+  // Ctrl and Shift choose several books for 下载选中项.
+  list->setSelectionMode(QAbstractItemView::ExtendedSelection);
   list->setSelectionBehavior(QAbstractItemView::SelectRows);
   list->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(list, &QWidget::customContextMenuRequested, this,
           [this, list](const QPoint& pos) { showRowMenu(list->viewport()->mapToGlobal(pos)); });
   // Double-click or Enter.
   connect(list, &QTreeWidget::itemActivated, this, [this] { run(handlers_.rowActivated); });
-  // A title cut short by a narrow column can still be read whole.
+  // A title or a state cut short by a narrow column can still be read whole.
   connect(list, &QTreeWidget::itemChanged, this, [](QTreeWidgetItem* item, int column) {
-    if (column == kTitleColumn && item->toolTip(column) != item->text(column)) {
+    if ((column == kTitleColumn || column == kRowStatusColumn) &&
+        item->toolTip(column) != item->text(column)) {
       item->setToolTip(column, item->text(column));
     }
   });
@@ -224,17 +299,59 @@ QWidget* MainWindow::buildStatusBar() {
   status->setObjectName(qs(kStatusBar));
   status->setSizeGripEnabled(false);
   status->setFixedHeight(kStatusBarHeight);
+  QLabel* lastPane = nullptr;
+  QLabel* messagePane = nullptr;
   for (std::size_t i = 0; i < kStatusPaneWidths.size(); ++i) {
     auto* pane = new QLabel(i == 0 ? qs(kStatusPane0Caption) : QString(), status);
     bool last = i + 1 == kStatusPaneWidths.size();
     // The last pane takes what is left, so the status bar's own margins never clip it.
     if (last) {
       pane->setMinimumWidth(0);
+      lastPane = pane;
     } else {
       pane->setFixedWidth(kStatusPaneWidths[i]);
     }
+    if (i == static_cast<std::size_t>(kMessagePane)) messagePane = pane;
     status->addWidget(pane, last ? 1 : 0);
   }
+  // The figures pane (pane 3) shrinks first when the window is narrow.
+  auto* figures = new QLabel(status);
+  figures->setMinimumWidth(1);
+  auto* bar = new DownloadProgressBar(messagePane, lastPane, figures, status);
+  bar->setObjectName(qs(kDownloadProgressBar));
+  bar->setFixedWidth(kProgressBarWidth);
+  bar->setFormat(qs(kProgressBarFormat));
+  bar->setRange(0, 0);
+  bar->setValue(0);
+  status->addWidget(bar);
+  status->addWidget(figures, 1);
+  bar->hide();
+
+  auto addButton = [this, status](std::string_view name, std::string_view caption,
+                                  const std::function<void()>& onClicked) {
+    auto* button = new QToolButton(status);
+    button->setObjectName(qs(name));
+    button->setText(qs(caption));
+    button->setAutoRaise(true);
+    connect(button, &QToolButton::clicked, this, onClicked);
+    status->addWidget(button);
+    button->hide();
+  };
+  addButton(kCancelDownloadButton, kCancelDownloadCaption,
+            [this] { run(handlers_.cancelDownload); });
+  addButton(kRetrySyncButton, kRetrySyncCaption, [this] { run(handlers_.retrySync); });
+
+  // The folder of the last book, after a download: a click opens it.
+  auto* link = new QLabel(status);
+  link->setObjectName(qs(kFolderLink));
+  link->setTextFormat(Qt::RichText);
+  link->setMinimumWidth(1);
+  connect(link, &QLabel::linkActivated, this, [link] {
+    const std::string path = link->property(kFolderLinkPathProperty).toString().toStdString();
+    if (FolderOpener open = shellHooks().openFolder; open && !path.empty()) open(path);
+  });
+  status->addWidget(link, 1);
+  link->hide();
   return status;
 }
 
@@ -249,10 +366,16 @@ void MainWindow::buildRowMenu() {
   };
   // Greyed until a book list has been fetched (the book list's routine enables them).
   addItem(kDownloadItemMenu, [this] { run(handlers_.downloadItem); })->setEnabled(false);
-  addItem(kOpenFolderMenu, [this] { run(handlers_.openBookFolder); });
+  addItem(kDownloadSelectedMenu, [this] { run(handlers_.downloadSelected); })->setEnabled(false);
+  addItem(kDownloadAllMenu, [this] { run(handlers_.downloadAll); })->setEnabled(false);
+  // Enabled while a download runs.
+  addItem(kCancelDownloadMenu, [this] { run(handlers_.cancelDownload); })->setEnabled(false);
+  // Enabled for a book with pages on disk, decided as the menu opens.
+  addItem(kOpenFolderMenu, [this] { run(handlers_.openBookFolder); })->setEnabled(false);
   addItem(kExportPdfMenu, [this] { run(handlers_.exportPdf); })->setEnabled(false);
   rowMenu_->addSeparator();
   addItem(kSettingsMenu, [this] { showSettingsWindow(); });
+  connect(rowMenu_, &QMenu::aboutToShow, this, [this] { run(handlers_.rowMenuShown); });
   // Hidden until a routine ends with "网站框架已更新" and enables it.
   addItem(kDiagnoseSiteMenu, [this] { diagnoseSite(); })->setVisible(false);
 }
@@ -391,16 +514,16 @@ std::string browseForFolder(const BrowseOptions& options, QWidget* owner) {
   return QDir::cleanPath(chosen).toStdString();
 }
 
-void openFolderInFileManager(const std::string& nativePath) {
+bool openFolderInFileManager(const std::string& nativePath) {
   QUrl url = QUrl::fromLocalFile(QString::fromStdString(nativePath));
   QCoreApplication* app = QCoreApplication::instance();
-  if (!app) return;
-  if (QThread::currentThread() == app->thread()) {
-    QDesktopServices::openUrl(url);
-  } else {
-    QMetaObject::invokeMethod(
-        app, [url] { QDesktopServices::openUrl(url); }, Qt::QueuedConnection);
-  }
+  if (!app) return false;
+  if (QThread::currentThread() == app->thread()) return QDesktopServices::openUrl(url);
+  bool opened = false;
+  QMetaObject::invokeMethod(
+      app, [url, &opened] { opened = QDesktopServices::openUrl(url); },
+      Qt::BlockingQueuedConnection);
+  return opened;
 }
 
 }  // namespace varnel

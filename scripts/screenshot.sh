@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Makes docs/main-window.png, the README's picture of the main window: the
-# demo catalogue loaded, a subject chosen and its first book downloaded, drawn
-# with Qt's offscreen platform (no display needed). The demo site runs inside
+# Makes the README's pictures of the main window, drawn with Qt's offscreen
+# platform (no display needed): docs/main-window.png, the demo catalogue loaded,
+# a subject chosen and its first book downloaded; docs/window-downloading.png,
+# every book of a subject queued and the first under way. The demo site runs inside
 # the tool on a free port; the book goes to a temporary directory.
 #
 # Builds varnel-screenshot in the release preset's directory, or in
@@ -29,3 +30,5 @@ fi
 
 mkdir -p docs
 QT_QPA_PLATFORM=offscreen "$tool" --out docs/main-window.png "$@"
+QT_QPA_PLATFORM=offscreen "$tool" --out docs/window-downloading.png --queue \
+  --edition 小学专版 --subject 数学

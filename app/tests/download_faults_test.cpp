@@ -21,6 +21,7 @@
 #include "app/book_record.h"
 #include "app/catalogue_site.h"
 #include "app/catalogue_sync.h"
+#include "app/download_queue.h"
 #include "app/headless_controls.h"
 #include "app/page_fetch.h"
 #include "app/process_state.h"
@@ -224,7 +225,9 @@ TEST_F(DownloadFaults, PassingTroubleIsRetriedAndErrorPagesAreNeverPages) {
     }
     const Text status =
         controls_.cellText(kBookList, controls_.selectedRow(kBookList), kRowStatusColumn);
-    EXPECT_EQ(status, gbk(c.result == DownloadResult::complete ? kRowDoneStatus : kRowFailedStatus))
+    const std::string missing = std::to_string(outcome.pageCount - std::ssize(c.written));
+    EXPECT_EQ(status, gbk(c.result == DownloadResult::complete ? std::string(kRowDoneStatus)
+                                                               : "未完成 (缺 " + missing + " 页)"))
         << c.why;
   }
   setPageRequestListener({});
@@ -499,7 +502,9 @@ TEST_F(DownloadFaults, AFolderThatCannotBeMadeFetchesNothing) {
   EXPECT_EQ(outcome.written, 0);
   EXPECT_EQ(controls_.paneText(kStatusBar, kMessagePane).rfind(gbk(kDownloadFolderFailedStatus), 0),
             0u);
-  EXPECT_EQ(controls_.cellText(kBookList, 0, kRowStatusColumn), gbk(kRowFailedStatus));
+  EXPECT_EQ(controls_.cellText(kBookList, 0, kRowStatusColumn),
+            gbk("失败: 无法创建文件夹:" + downloads_.string() + "/小学专版--英语--英语第一册"))
+      << "the row says why, without the pane's 下载失败!";
   EXPECT_TRUE(controls_.isEnabled(kBookList));
   EXPECT_TRUE(controls_.isEnabled(kEditionCombo));
   EXPECT_TRUE(controls_.records().empty()) << "no page was handed out";
@@ -621,6 +626,57 @@ TEST_F(DownloadFaults, CancelStopsHandingOutPagesAndLeavesOnlyWholePages) {
     EXPECT_EQ(readFile(folder / name), slow.catalogue().pageImage(b, page)) << name;
   }
   EXPECT_EQ(static_cast<int>(pageFilesIn(folder).size()), outcome.written);
+}
+
+// 取消下载 in the window: the running book stops, the rows still waiting leave
+// the queue and say again what they said; the next queue starts afresh.
+TEST_F(DownloadFaults, CancelStopsTheQueueAndItsBook) {
+  demo::DemoSite slow(
+      demo::DemoOptions{.latencyMs = 300, .imageWidth = kSmallWidth, .imageHeight = kSmallHeight});
+  ASSERT_TRUE(slow.start());
+  setBaseUrl(slow.origin());
+  chooseSubject("小学专版", "数学");
+  queueDownloads(controls_, {0, 1, 2});
+  EXPECT_EQ(controls_.cellText(kBookList, 2, kRowStatusColumn), gbk(kRowQueuedStatus));
+  ASSERT_TRUE(testing::eventually([] {
+    const std::optional<BookDownloadStart> running = runningDownload();
+    return running && running->tally->written > 0;
+  }));
+  // What the window's clock shows meanwhile.
+  showDownloadProgress(controls_);
+  const auto [done, total] = controls_.progress(kDownloadProgressBar);
+  EXPECT_EQ(total, 20);
+  EXPECT_GE(done, 1);
+  EXPECT_TRUE(controls_.cellText(kBookList, 0, kRowStatusColumn).starts_with(gbk("正在下载 ")));
+  EXPECT_NE(controls_.paneText(kStatusBar, kFiguresPane).find("iB/s"), std::string::npos)
+      << textToUtf8(controls_.paneText(kStatusBar, kFiguresPane));
+  EXPECT_TRUE(controls_.isVisible(kCancelDownloadButton));
+
+  onCancelDownload(controls_);
+  EXPECT_EQ(controls_.cellText(kBookList, 1, kRowStatusColumn), gbk(kNotDownloadedMark))
+      << "a waiting row leaves the queue at once";
+  ASSERT_TRUE(testing::eventually([] { return !downloadQueueRunning(); }));
+
+  const fs::path folder = folderOf("小学专版", "数学", "数学第一册");
+  const LoadedRecord loaded = loadBookRecord(folder.string());
+  ASSERT_EQ(loaded.state, RecordState::read);
+  std::vector<std::string> recorded;
+  for (int page : loaded.record.pages) recorded.push_back(std::to_string(page) + ".jpg");
+  std::sort(recorded.begin(), recorded.end());
+  EXPECT_EQ(pageFilesIn(folder), recorded) << "the record says which pages are there, no .part";
+  ASSERT_LT(loaded.record.pages.size(), 20u);
+  EXPECT_EQ(controls_.cellText(kBookList, 0, kRowStatusColumn),
+            gbk("已取消 (" + std::to_string(loaded.record.pages.size()) + "/20)"));
+  EXPECT_EQ(controls_.cellText(kBookList, 2, kRowStatusColumn), gbk(kNotDownloadedMark));
+  EXPECT_FALSE(fs::exists(folderOf("小学专版", "数学", "数学第二册"))) << "never started";
+  EXPECT_EQ(controls_.paneText(kStatusBar, kMessagePane), gbk(kDownloadCancelledStatus));
+  EXPECT_FALSE(controls_.isVisible(kCancelDownloadButton));
+  EXPECT_TRUE(controls_.isEnabled(kEditionCombo));
+
+  // The cancel was for that queue: the next one runs to its end.
+  queueDownloads(controls_, {0});
+  ASSERT_TRUE(testing::eventually([] { return !downloadQueueRunning(); }));
+  EXPECT_EQ(controls_.cellText(kBookList, 0, kRowStatusColumn), gbk(kRowDoneStatus));
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "app/book_download.h"
@@ -57,7 +58,8 @@ int indexOf(HeadlessControls& controls, std::string_view combo, std::string_view
   return testing::indexOf(controls, controls, combo, utf8);
 }
 
-// Keeps every text written into the progress pane, in order.
+// Keeps every text written into the progress pane, and every row state (as
+// "row: state", UTF-8), in order.
 class RecordingControls : public HeadlessControls {
  public:
   void setPaneText(std::string_view statusBar, int pane, const Text& text) override {
@@ -67,14 +69,27 @@ class RecordingControls : public HeadlessControls {
     }
     HeadlessControls::setPaneText(statusBar, pane, text);
   }
+  void setCellText(std::string_view list, int row, int column, const Text& text) override {
+    if (list == kBookList && column == kRowStatusColumn) {
+      std::lock_guard lock(mutex_);
+      states_.push_back(std::to_string(row) + ": " + textToUtf8(text));
+    }
+    HeadlessControls::setCellText(list, row, column, text);
+  }
   std::vector<Text> progress() {
     std::lock_guard lock(mutex_);
     return progress_;
+  }
+  // The states since the last call.
+  std::vector<std::string> takeStates() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(states_, {});
   }
 
  private:
   std::mutex mutex_;
   std::vector<Text> progress_;
+  std::vector<std::string> states_;
 };
 
 class RoutinesEndToEnd : public ::testing::Test {
@@ -237,7 +252,8 @@ TEST_F(RoutinesEndToEnd, ChoosingASubjectFillsOneRowPerBook) {
     }
     EXPECT_EQ(controls_.paneText(kStatusBar, kMessagePane), gbk(kListDoneStatus)) << c.why;
     EXPECT_TRUE(controls_.isMenuItemEnabled(kDownloadItemMenu));
-    EXPECT_TRUE(controls_.isMenuItemEnabled(kExportPdfMenu)) << "goes with 下载此项";
+    EXPECT_TRUE(controls_.isMenuItemEnabled(kDownloadAllMenu));
+    EXPECT_FALSE(controls_.isMenuItemEnabled(kExportPdfMenu)) << "no page of any book on disk";
     EXPECT_TRUE(controls_.isEnabled(kEditionCombo));
     EXPECT_TRUE(controls_.isEnabled(kSubjectCombo));
   }
@@ -318,13 +334,13 @@ TEST_F(RoutinesEndToEnd, DownloadOfAwkwardBooks) {
        "缺页示例",
        {1, 2, 4, 5},
        std::string(kDownloadIncompletePrefix) + "1/5",
-       "下载失败",
+       "未完成 (缺 1 页)",
        "a missing page is counted, not written as an image"},
       {2,
        nullptr,
        {},
        std::string(kDownloadNoBasePathStatus),
-       "下载失败",
+       "失败: 网站框架已更新!",
        "no base path: nothing is fetched"},
       {3,
        "习题_答案_第1册_",
@@ -378,9 +394,18 @@ TEST_F(RoutinesEndToEnd, SiteDown) {
             gbk(kSyncUnreachableStatus) + gbk(kRefusedReason));
   EXPECT_FALSE(controls_.isEnabled(kEditionCombo));
   EXPECT_FALSE(controls_.isEnabled(kSubjectCombo));
+  EXPECT_TRUE(controls_.isVisible(kRetrySyncButton)) << "a way out, not a restart";
+
+  // 重试 once the site is back.
+  setBaseUrl(site_->origin());
+  onRetrySync(controls_);
+  EXPECT_FALSE(controls_.isVisible(kRetrySyncButton));
+  ASSERT_TRUE(eventually(
+      [&] { return controls_.paneText(kStatusBar, kMessagePane) == gbk(kSyncDoneStatus); }));
+  EXPECT_TRUE(eventually([&] { return controls_.isEnabled(kEditionCombo); }));
+  EXPECT_FALSE(controls_.isVisible(kRetrySyncButton));
 
   // A book-list page that cannot be read.
-  setBaseUrl(site_->origin());
   runCatalogueSync(controls_);
   categoryStore().SetString(gbk("小学专版.语文"), downOrigin + "/list/1-1.html");
   controls_.setCurrentIndex(kEditionCombo, indexOf(controls_, kEditionCombo, "小学专版"));
@@ -400,7 +425,8 @@ TEST_F(RoutinesEndToEnd, SiteDown) {
   EXPECT_EQ(runBookDownload(controls_).result, DownloadResult::unreachable);
   EXPECT_EQ(controls_.paneText(kStatusBar, kMessagePane),
             gbk(kDownloadUnreachableStatus) + gbk(kRefusedReason));
-  EXPECT_EQ(controls_.cellText(kBookList, 0, kRowStatusColumn), gbk(kRowFailedStatus));
+  EXPECT_EQ(controls_.cellText(kBookList, 0, kRowStatusColumn),
+            gbk("失败: 无法连接网站!") + gbk(kRefusedReason));
   EXPECT_FALSE(fs::exists(downloads_)) << "nothing created for a book that cannot be read";
   expectControlsEnabled("after a failed book page");
 }
@@ -428,6 +454,87 @@ TEST_F(RoutinesEndToEnd, WithoutASelectedRowNothingHappens) {
   EXPECT_EQ(controls_.cellText(kBookList, 0, kRowStatusColumn), gbk(kNotDownloadedMark));
   EXPECT_TRUE(opened().empty());
   EXPECT_FALSE(fs::exists(downloads_));
+}
+
+// 下载选中项 and 下载全部: one book after another, each row waiting, running, ending.
+TEST_F(RoutinesEndToEnd, AQueueDownloadsItsRowsInOrder) {
+  setOpenFolderSetting(false);
+  chooseSubject("小学专版", "数学");
+  const auto& books = catalogue().findSubject("小学专版", "数学")->books;
+  ASSERT_EQ(books.size(), 3u);
+  controls_.takeStates();
+  controls_.selectRows(kBookList, {2, 0});
+  onDownloadSelected(controls_);
+  onDownloadItem(controls_);  // row 2, already waiting: stays where it is
+  EXPECT_TRUE(controls_.isMenuItemEnabled(kCancelDownloadMenu));
+  ASSERT_TRUE(eventually([&] { return !downloadQueueRunning(); }));
+
+  // Each row says 排队中 before the queue reaches it; the rows run in list order.
+  std::vector<std::string> ends;
+  for (const std::string& state : controls_.takeStates()) {
+    if (!state.ends_with(" 0/20") && !state.ends_with(" 0/" + std::to_string(books[2].pageCount)))
+      ends.push_back(state);
+  }
+  EXPECT_EQ(ends,
+            (std::vector<std::string>{"0: 排队中", "2: 排队中", "0: 下载完成", "2: 下载完成"}));
+  EXPECT_EQ(controls_.cellText(kBookList, 1, kRowStatusColumn), gbk(kNotDownloadedMark));
+  // The controls are back; the last book's folder is the link.
+  EXPECT_TRUE(controls_.isEnabled(kEditionCombo));
+  EXPECT_FALSE(controls_.isMenuItemEnabled(kCancelDownloadMenu));
+  EXPECT_FALSE(controls_.isVisible(kDownloadProgressBar));
+  EXPECT_EQ(controls_.folderLink(kFolderLink), bookFolder("小学专版", "数学", books[2].title));
+  EXPECT_TRUE(controls_.isVisible(kFolderLink));
+
+  // 下载全部 queues only what is not there; a finished book is fetched no more.
+  controls_.takeStates();
+  onDownloadAll(controls_);
+  ASSERT_TRUE(eventually([&] { return !downloadQueueRunning(); }));
+  for (int row = 0; row < 3; ++row) {
+    EXPECT_EQ(controls_.cellText(kBookList, row, kRowStatusColumn), gbk(kRowDoneStatus)) << row;
+  }
+  EXPECT_EQ(pageFilesIn(bookFolder("小学专版", "数学", books[1].title)).size(),
+            static_cast<std::size_t>(books[1].pageCount));
+}
+
+// After a restart the list says what is on disk, by each book's record.
+TEST_F(RoutinesEndToEnd, ListedRowsSayWhatTheirRecordsHold) {
+  setOpenFolderSetting(false);
+  const auto& books = catalogue().findSubject("小学专版", "数学")->books;
+  download("小学专版", "数学", books[0]);
+  // Book 1: three pages on disk by its record; book 2: a folder of another book.
+  const fs::path partial = bookFolder("小学专版", "数学", books[1].title);
+  fs::create_directories(partial);
+  BookRecord record{.url = site_->origin() + books[1].pagePath(),
+                    .declaredPages = books[1].pageCount,
+                    .imageBase = {},
+                    .pages = {1, 2, 3}};
+  ASSERT_EQ(saveBookRecord(partial.string(), record), FileError::none);
+  const fs::path stranger = bookFolder("小学专版", "数学", books[2].title);
+  fs::create_directories(stranger);
+  record.url = "http://elsewhere/b.html";
+  ASSERT_EQ(saveBookRecord(stranger.string(), record), FileError::none);
+
+  chooseSubject("小学专版", "数学");
+  EXPECT_EQ(controls_.cellText(kBookList, 0, kRowStatusColumn), gbk(kRowDoneStatus));
+  EXPECT_EQ(controls_.cellText(kBookList, 1, kRowStatusColumn),
+            gbk("未完成 (缺 " + std::to_string(books[1].pageCount - 3) + " 页)"));
+  EXPECT_EQ(controls_.cellText(kBookList, 2, kRowStatusColumn), gbk(kNotDownloadedMark))
+      << "another book's record says nothing of this one";
+
+  // 在文件夹中打开 and 导出PDF only for a book with pages on disk.
+  for (const auto& [row, enabled] : {std::pair{0, true}, {1, true}, {2, false}}) {
+    controls_.selectRow(kBookList, row);
+    enableFolderMenuItems(controls_);
+    EXPECT_EQ(controls_.isMenuItemEnabled(kOpenFolderMenu), enabled) << row;
+    EXPECT_EQ(controls_.isMenuItemEnabled(kExportPdfMenu), enabled) << row;
+  }
+  // Double-click on a complete book opens its folder instead of downloading it.
+  controls_.selectRow(kBookList, 0);
+  controls_.takeStates();
+  onRowActivated(controls_);
+  EXPECT_EQ(opened(), std::vector<std::string>{bookFolder("小学专版", "数学", books[0].title)});
+  EXPECT_TRUE(controls_.takeStates().empty());
+  EXPECT_FALSE(downloadQueueRunning());
 }
 
 // The window's handlers, each starting its routine on a thread of its own.

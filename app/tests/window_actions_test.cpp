@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QTreeWidget>
@@ -115,11 +116,12 @@ class WindowActionsTest : public QObject {
     QVERIFY(std::filesystem::is_directory(books / "小学专版--英语--英语第一册"));
     QVERIFY(!std::filesystem::exists(books / "初中专版--语文--英语第一册"));
 
-    // The download's last step gives the list back; the user acts after that.
-    QVERIFY(QTest::qWaitFor([&] { return controls_->isEnabled(kBookList); }, 20000));
+    // The queue's last step gives the combo boxes back; the user acts after that.
+    QVERIFY(QTest::qWaitFor([&] { return controls_->isEnabled(kEditionCombo); }, 20000));
 
     // 导出PDF makes the book one file beside its folder, on a thread of its own.
     QAction* exportPdf = window_->findChild<QAction*>(qs(kExportPdfMenu));
+    emit window_->rowMenu()->aboutToShow();  // the book has pages on disk now
     QVERIFY(exportPdf->isEnabled());
     exportPdf->trigger();
     // The download's record vouches for every page: no note after the status.

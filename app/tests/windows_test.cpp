@@ -14,6 +14,7 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <QWindow>
 #include <QtTest>
@@ -25,6 +26,7 @@
 
 #include "app/banner_image.h"
 #include "app/book_list.h"
+#include "app/catalogue_site.h"  // kProgressTickMs
 #include "app/headless_controls.h"
 #include "app/ini_file.h"
 #include "app/qt_controls.h"
@@ -49,7 +51,8 @@ T* child(QWidget* root, std::string_view name) {
 
 struct Calls {
   int created = 0, edition = 0, subject = 0, download = 0, openFolder = 0, exportPdf = 0,
-      rowActivated = 0;
+      rowActivated = 0, downloadSelected = 0, downloadAll = 0, cancel = 0, menuShown = 0, retry = 0;
+  bool downloading = false;
 };
 
 MainWindowHandlers countingHandlers(Calls& calls) {
@@ -58,9 +61,16 @@ MainWindowHandlers countingHandlers(Calls& calls) {
       .editionSelected = [&calls] { ++calls.edition; },
       .subjectSelected = [&calls] { ++calls.subject; },
       .downloadItem = [&calls] { ++calls.download; },
+      .downloadSelected = [&calls] { ++calls.downloadSelected; },
+      .downloadAll = [&calls] { ++calls.downloadAll; },
+      .cancelDownload = [&calls] { ++calls.cancel; },
       .openBookFolder = [&calls] { ++calls.openFolder; },
       .exportPdf = [&calls] { ++calls.exportPdf; },
       .rowActivated = [&calls] { ++calls.rowActivated; },
+      .rowMenuShown = [&calls] { ++calls.menuShown; },
+      .retrySync = [&calls] { ++calls.retry; },
+      .progressTick = {},
+      .downloadRunning = [&calls] { return calls.downloading; },
   };
 }
 
@@ -103,10 +113,20 @@ void applySequence(Controls& c, ControlsProbe& p) {
   }
   c.setCellText(kBookList, 1, 6, "no column 6");
   c.setCellText(kBookList, 3, 0, "no row 3");
+  p.selectRows(kBookList, {2, 7, 0});  // Ctrl-clicks: the first is the row acted on
   p.selectRow(kBookList, 1);
+  p.selectRows(kBookList, {2, 7, 0});
   c.setPaneText(kStatusBar, 1, utf8BytesToText("拉取成功,鼠标右键选择下载"));
   c.setPaneText(kStatusBar, 2, "8/20");
-  c.setPaneText(kStatusBar, 3, "no pane 3");
+  c.setPaneText(kStatusBar, 3, "1.2 MiB/s");
+  c.setPaneText(kStatusBar, 4, "no pane 4");
+  c.setVisible(kDownloadProgressBar, true);
+  c.setProgress(kDownloadProgressBar, 30, 20);  // clamped
+  c.setProgress(kDownloadProgressBar, 3, 20);
+  c.setVisible(kRetrySyncButton, true);
+  c.setVisible(kRetrySyncButton, false);
+  c.setFolderLink(kFolderLink, "/tmp/书 <a>");
+  c.setVisible(kFolderLink, true);
   enableBookMenuItems(c);  // as a fetched list does
   c.setMenuItemEnabled(kSettingsMenu, false);
   c.setEnabled("不存在的控件", false);
@@ -124,13 +144,22 @@ QString describe(Controls& c, ControlsProbe& p) {
   }
   out << QString::number(p.rowCount(kBookList)) << QString::number(c.selectedRow(kBookList))
       << QString::number(p.isEnabled(kBookList));
+  for (int row : c.selectedRows(kBookList)) out << QString::number(row);
+  for (std::string_view name :
+       {kDownloadProgressBar, kCancelDownloadButton, kRetrySyncButton, kFolderLink}) {
+    out << QString::number(p.isVisible(name));
+  }
+  const auto [value, maximum] = p.progress(kDownloadProgressBar);
+  out << QString::number(value) << QString::number(maximum)
+      << QString::fromStdString(p.folderLink(kFolderLink));
   for (int row = -1; row <= p.rowCount(kBookList); ++row) {
     for (int col = -1; col <= kBookListColumnCount; ++col)
       out << t(c.cellText(kBookList, row, col));
   }
   for (int pane = -1; pane <= kStatusPaneCount; ++pane) out << t(p.paneText(kStatusBar, pane));
   for (std::string_view item :
-       {kDownloadItemMenu, kOpenFolderMenu, kExportPdfMenu, kSettingsMenu}) {
+       {kDownloadItemMenu, kDownloadSelectedMenu, kDownloadAllMenu, kCancelDownloadMenu,
+        kOpenFolderMenu, kExportPdfMenu, kSettingsMenu}) {
     out << QString::number(p.isMenuItemEnabled(item));
   }
   out << QString::number(c.currentIndex("不存在的控件"));
@@ -203,25 +232,38 @@ class WindowsTest : public QObject {
     }
 
     auto* status = child<QStatusBar>(&w, kStatusBar);
-    QList<QLabel*> panes = status->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly);
-    QCOMPARE(panes.size(), 3);
+    // Three panes, the figures pane (shown with the progress bar), then the
+    // named controls that show only while they have something to tell.
+    QList<QLabel*> panes;
+    for (QLabel* label : status->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly)) {
+      if (label->objectName().isEmpty()) panes << label;
+    }
+    QCOMPARE(panes.size(), 4);
     QCOMPARE(panes[0]->text(), QStringLiteral("当前状态："));
     QVERIFY(panes[1]->text().isEmpty());
     QVERIFY(panes[2]->text().isEmpty());
+    QVERIFY(panes[3]->isHidden());
+    for (std::string_view name :
+         {kDownloadProgressBar, kCancelDownloadButton, kRetrySyncButton, kFolderLink}) {
+      QVERIFY2(child<QWidget>(&w, name)->isHidden(), name.data());
+    }
+    QCOMPARE(child<QToolButton>(&w, kCancelDownloadButton)->text(), QStringLiteral("取消下载"));
+    QCOMPARE(child<QToolButton>(&w, kRetrySyncButton)->text(), QStringLiteral("重试"));
 
     QList<QAction*> items = w.rowMenu()->actions();
-    QCOMPARE(items.size(), 6);
-    QCOMPARE(items[0]->text(), QStringLiteral("下载此项"));
-    QVERIFY(!items[0]->isEnabled());
-    QCOMPARE(items[1]->text(), QStringLiteral("在文件夹中打开"));
-    QVERIFY(items[1]->isEnabled());
-    QCOMPARE(items[2]->text(), QStringLiteral("导出PDF"));
-    QCOMPARE(items[2]->objectName(), QStringLiteral("导出PDF"));
-    QVERIFY(!items[2]->isEnabled());  // no book list yet
-    QVERIFY(items[3]->isSeparator());
-    QCOMPARE(items[4]->text(), QStringLiteral("下载配置"));
-    QCOMPARE(items[5]->text(), QStringLiteral("诊断网站"));
-    QVERIFY(!items[5]->isVisible());  // until a 网站框架已更新 end
+    const QStringList captions = {"下载此项", "下载选中项",     "下载全部",
+                                  "取消下载", "在文件夹中打开", "导出PDF",
+                                  "",         "下载配置",       "诊断网站"};
+    QCOMPARE(items.size(), captions.size());
+    for (int i = 0; i < items.size(); ++i) {
+      QCOMPARE(items[i]->text(), captions[i]);
+      QCOMPARE(items[i]->isSeparator(), captions[i].isEmpty());
+      if (!captions[i].isEmpty()) QCOMPARE(items[i]->objectName(), captions[i]);
+      // Greyed until a list is fetched, a download runs, a book has pages on
+      // disk or (诊断网站) a routine ends with 网站框架已更新.
+      QCOMPARE(items[i]->isEnabled(), captions[i].isEmpty() || captions[i] == "下载配置");
+    }
+    QVERIFY(!items.last()->isVisible());  // until a 网站框架已更新 end
     QCOMPARE(w.rowMenu()->objectName(), QStringLiteral("鼠标右键"));
 
     // Opened at its smallest size, every control where it always was; at any
@@ -313,7 +355,9 @@ class WindowsTest : public QObject {
     QCOMPARE(header->sectionSize(4), 0);
     QCOMPARE(header->sectionPosition(5), 280 + 100);
     QCOMPARE(header->sectionViewportPosition(5), 380);
-    QCOMPARE(header->length(), 40 + 200 + 40 + 100 + 80);
+    // and takes the rest of the list's width, never less than its own 80.
+    QCOMPARE(header->length(), list->viewport()->width());
+    QVERIFY(header->sectionSize(5) >= 80);
     QModelIndex supported = list->model()->index(1, 3);
     QModelIndex state = list->model()->index(1, 5);
     QCOMPARE(list->visualRect(state).left(), list->visualRect(supported).right() + 1);
@@ -475,34 +519,135 @@ class WindowsTest : public QObject {
 
     QTest::mouseClick(w.windowHandle(), Qt::RightButton, {}, inList);
     QTRY_VERIFY(w.rowMenu()->isVisible());
+    QCOMPARE(calls.menuShown, 1);  // the routines decide the items first
     QAction* download = w.findChild<QAction*>(qs(kDownloadItemMenu));
     QAction* openFolder = w.findChild<QAction*>(qs(kOpenFolderMenu));
-    QVERIFY(!download->isEnabled());
-    QVERIFY(openFolder->isEnabled());
+    for (std::string_view item : {kDownloadItemMenu, kDownloadSelectedMenu, kDownloadAllMenu,
+                                  kCancelDownloadMenu, kOpenFolderMenu, kExportPdfMenu}) {
+      QVERIFY2(!w.findChild<QAction*>(qs(item))->isEnabled(), item.data());
+    }
 
-    // Clicking the greyed item does nothing; "在文件夹中打开" runs its handler.
+    // Clicking a greyed item does nothing.
     QTest::mouseClick(w.rowMenu(), Qt::LeftButton, {},
                       w.rowMenu()->actionGeometry(download).center());
     QCOMPARE(calls.download, 0);
-    QTest::mouseClick(w.rowMenu(), Qt::LeftButton, {},
-                      w.rowMenu()->actionGeometry(openFolder).center());
-    QTRY_COMPARE(calls.openFolder, 1);
+    QTest::keyClick(w.rowMenu(), Qt::Key_Escape);
     QTRY_VERIFY(!w.rowMenu()->isVisible());
 
-    // Once enabled, "下载此项" runs its handler.
-    QtControls(&w).setMenuItemEnabled(kDownloadItemMenu, true);
-    QTest::mouseClick(w.windowHandle(), Qt::RightButton, {}, inList);
-    QTRY_VERIFY(w.rowMenu()->isVisible());
-    QTest::mouseClick(w.rowMenu(), Qt::LeftButton, {},
-                      w.rowMenu()->actionGeometry(download).center());
-    QTRY_COMPARE(calls.download, 1);
+    // Once enabled, each item runs its own handler.
+    QtControls controls(&w);
+    const struct {
+      std::string_view item;
+      const int* count;
+    } items[] = {{kDownloadItemMenu, &calls.download},
+                 {kDownloadSelectedMenu, &calls.downloadSelected},
+                 {kDownloadAllMenu, &calls.downloadAll},
+                 {kCancelDownloadMenu, &calls.cancel},
+                 {kOpenFolderMenu, &calls.openFolder}};
+    for (const auto& [item, count] : items) {
+      controls.setMenuItemEnabled(item, true);
+      QTest::mouseClick(w.windowHandle(), Qt::RightButton, {}, inList);
+      QTRY_VERIFY(w.rowMenu()->isVisible());
+      QAction* action = w.findChild<QAction*>(qs(item));
+      QTest::mouseClick(w.rowMenu(), Qt::LeftButton, {},
+                        w.rowMenu()->actionGeometry(action).center());
+      QTRY_COMPARE(*count, 1);
+      QTRY_VERIFY(!w.rowMenu()->isVisible());
+    }
+    QVERIFY(openFolder->isEnabled());
+  }
+
+  // Esc and the button beside the progress cancel as the menu does; closing
+  // during a download asks, and 停止并退出 closes once the download has ended.
+  void cancelAndCloseDuringADownload() {
+    Calls calls;
+    MainWindow w(countingHandlers(calls));
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    calls.downloading = true;
+    {
+      // The question the user sees; a box closed without a choice goes on downloading.
+      MessageBoxWatcher watcher;
+      QVERIFY(!w.close());
+      QCOMPARE(watcher.seen, QStringList{QStringLiteral("正在下载, 确定退出吗?")});
+      QCOMPARE(calls.cancel, 0);
+    }
+    calls.downloading = false;
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+
+    int asked = 0;
+    bool stop = false;
+    w.setCloseQuestion([&] {
+      ++asked;
+      return stop;
+    });
+    QTest::keyClick(&w, Qt::Key_Escape);
+    QCOMPARE(calls.cancel, 1);
+    QtControls controls(&w);
+    controls.setVisible(kCancelDownloadButton, true);
+    child<QToolButton>(&w, kCancelDownloadButton)->click();
+    QCOMPARE(calls.cancel, 2);
+
+    calls.downloading = true;
+    QVERIFY(!w.close());
+    QCOMPARE(asked, 1);
+    QCOMPARE(calls.cancel, 2);  // 继续下载 goes on
+    QVERIFY(w.isVisible());
+
+    stop = true;
+    QVERIFY(!w.close());
+    QCOMPARE(asked, 2);
+    QCOMPARE(calls.cancel, 3);  // 停止并退出 stops as 取消下载 does
+    QTest::qWait(3 * kProgressTickMs);
+    QVERIFY2(w.isVisible(), "stays until the book has ended");
+    calls.downloading = false;
+    QTRY_VERIFY(!w.isVisible());
+    QCOMPARE(asked, 2);
+
+    // Without a download the window closes at once, unasked.
+    w.show();
+    QVERIFY(w.close());
+    QCOMPARE(asked, 2);
+  }
+
+  // Ctrl-click chooses several rows; the status bar's link opens its folder.
+  void severalRowsAndTheFolderLink() {
+    Calls calls;
+    MainWindow w(countingHandlers(calls));
+    QtControls controls(&w);
+    std::vector<std::string> opened;
+    setShellHooks({.browseForFolder = {},
+                   .openFolder = [&opened](const std::string& path) { opened.push_back(path); }});
+    for (int i = 0; i < 3; ++i) controls.appendRow(kBookList, std::to_string(i + 1));
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    auto* list = child<QTreeWidget>(&w, kBookList);
+    auto click = [&](int row, Qt::KeyboardModifiers modifiers) {
+      const QRect rect = list->visualItemRect(list->topLevelItem(row));
+      QTest::mouseClick(list->viewport(), Qt::LeftButton, modifiers, rect.center());
+    };
+    click(0, {});
+    click(2, Qt::ControlModifier);
+    QCOMPARE(controls.selectedRows(kBookList), (std::vector<int>{0, 2}));
+    QCOMPARE(controls.selectedRow(kBookList), 2);  // the row clicked last
+    click(1, {});
+    click(2, Qt::ShiftModifier);
+    QCOMPARE(controls.selectedRows(kBookList), (std::vector<int>{1, 2}));
+
+    controls.setFolderLink(kFolderLink, "/tmp/书 & <b>");
+    controls.setVisible(kFolderLink, true);
+    auto* link = child<QLabel>(&w, kFolderLink);
+    QVERIFY(link->text().contains(QStringLiteral("/tmp/书 &amp; &lt;b&gt;")));
+    emit link->linkActivated(QStringLiteral("folder"));
+    QCOMPARE(opened, std::vector<std::string>{"/tmp/书 & <b>"});
   }
 
   void exportPdfRunsItsHandler() {
     Calls calls;
     MainWindow w(countingHandlers(calls));
     QtControls controls(&w);
-    enableBookMenuItems(controls);
+    controls.setMenuItemEnabled(kExportPdfMenu, true);  // as for a book with pages on disk
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     auto* list = child<QTreeWidget>(&w, kBookList);
