@@ -397,6 +397,10 @@ void runPageJob(std::intptr_t job, std::intptr_t pageNumber) {
     // Out of memory or a file-system error: a failed page, never a lost count.
   }
   if (!page->tally) return;
+  if (end != PageEnd::written && downloadCancelRequested()) {
+    ++page->tally->abandoned;  // the user stopped it; the site did nothing wrong
+    return;
+  }
   ++(end == PageEnd::written ? page->tally->written : page->tally->failed);
   page->tally->pageEnded(number, end, reason, writeError);
 }

@@ -36,7 +36,10 @@ class DownloadTally {
   std::atomic<int> alreadyThere{0};    // whole pages kept from disk, not requested
   std::atomic<int> retries{0};         // attempts beyond the first, over all pages
   std::atomic<std::int64_t> bytes{0};  // image bytes received for written pages
-  int finished() const { return written.load() + failed.load() + alreadyThere.load(); }
+  std::atomic<int> abandoned{0};       // cut off by a cancel: not downloaded, not failed
+  int finished() const {
+    return written.load() + failed.load() + alreadyThere.load() + abandoned.load();
+  }
 
   // Called once per handed-out page. `reason` (UTF-8) says why a failed page
   // failed; `writeError` why it could not be written.
