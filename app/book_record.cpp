@@ -139,7 +139,11 @@ LoadedRecord loadBookRecord(const std::string& folder) {
 FileError saveBookRecord(const std::string& folder, BookRecord record) {
   std::sort(record.pages.begin(), record.pages.end());
   record.pages.erase(std::unique(record.pages.begin(), record.pages.end()), record.pages.end());
-  record.complete = record.declaredPages > 0 && record.missingPages().empty();
+  // Counted, not listed: a record may claim a count no book has.
+  const auto inBook = std::count_if(record.pages.begin(), record.pages.end(), [&](int page) {
+    return page >= 1 && page <= record.declaredPages;
+  });
+  record.complete = record.declaredPages > 0 && inBook == record.declaredPages;
   JsonValue document = JsonValue::NewObject();
   writeString(document, kUrlKey, record.url);
   writeString(document, kEditionKey, record.edition);

@@ -468,7 +468,10 @@ TEST(WebRequestResponse, RedirectKeepsOrChangesTheMethodByItsStatus) {
     const bool sendsBody = c.method == kWebPost || c.method == kWebPut;
     const std::string why = std::to_string(c.status) + " after " + std::string(c.arrivesAs) +
                             " (method " + std::to_string(c.method) + ")";
-    arrived = {};
+    {
+      std::lock_guard lock(mutex);
+      arrived = {};
+    }
     int status = 0;
     // PUT names its type itself; POST gets the form type by default.
     Bytes body = webRequest(local.url("/r/" + std::to_string(c.status)),
