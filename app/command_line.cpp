@@ -205,6 +205,7 @@ class ProgressReporter {
       if (!tally_ || stopping_) continue;
       const auto now = std::chrono::steady_clock::now();
       line_.update({.finished = tally_->finished(),
+                    .kept = tally_->alreadyThere.load(),
                     .total = total_,
                     .failed = tally_->failed.load(),
                     .retries = tally_->retries.load(),

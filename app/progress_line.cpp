@@ -102,8 +102,9 @@ std::string formatProgress(const ProgressFigures& f, std::string_view titleUtf8,
   std::string line = "[" + std::to_string(f.finished) + "/" + std::to_string(f.total) + "] " +
                      std::to_string(percent) + "%";
   if (f.seconds > 0) line += "  " + formatRate(static_cast<double>(f.bytes) / f.seconds);
-  if (f.finished > 0 && f.finished < f.total) {
-    line += "  ETA " + formatDuration(f.seconds / f.finished * (f.total - f.finished));
+  const int fetched = f.finished - f.kept;
+  if (fetched > 0 && f.finished < f.total) {
+    line += "  ETA " + formatDuration(f.seconds / fetched * (f.total - f.finished));
   }
   if (f.retries > 0) line += "  retries " + std::to_string(f.retries);
   if (f.failed > 0) line += "  failed " + std::to_string(f.failed);

@@ -32,7 +32,8 @@ std::string formatRate(double bytesPerSecond);
 std::string formatDuration(double seconds);
 
 struct ProgressFigures {
-  int finished = 0;  // pages written or failed
+  int finished = 0;  // pages ended: written, failed, or kept from disk
+  int kept = 0;      // of those, kept from disk: they took no time
   int total = 0;
   int failed = 0;
   int retries = 0;

@@ -166,6 +166,11 @@ TEST(ProgressLineFormat, FitsTheTerminalAndCountsChineseAsTwoColumns) {
       .finished = 37, .total = 212, .failed = 1, .retries = 2, .bytes = 41 << 20, .seconds = 10};
   const std::string line = formatProgress(figures, "数学第一册", 200);
   EXPECT_EQ(line, "[37/212] 17%  4.1 MiB/s  ETA 0:47  retries 2  failed 1  数学第一册");
+  ProgressFigures resumed = figures;
+  resumed.finished = 137;  // 100 pages were on disk already: 37 fetched in 10 s
+  resumed.kept = 100;
+  EXPECT_NE(formatProgress(resumed, "书", 200).find("ETA 0:20"), std::string::npos)
+      << "time left from the pages fetched, not from those kept";
   for (int columns : {20, 40, 60, 70}) {
     const std::string cut = formatProgress(figures, std::string(60, 'x') + "数学", columns);
     EXPECT_LT(displayWidth(cut), columns) << columns << ": never wraps";
