@@ -262,7 +262,7 @@ Text rowStatusOf(const BookDownloadOutcome& outcome) {
 
 Text rowStatusOnDisk(const BookRecord& record) {
   if (record.pages.empty()) return statusText(kNotDownloadedMark);
-  const std::size_t missing = record.missingPages().size();
+  const int missing = record.missingCount();
   if (missing == 0) return statusText(kRowDoneStatus);
   return concatTexts(statusText(kRowIncompletePrefix), std::to_string(missing),
                      statusText(kRowIncompleteSuffix));

@@ -112,14 +112,20 @@ FolderChoice chooseBookFolder(const std::string& downloadDirectory, const BookId
   return {.path = {}, .problem = statusText(kDownloadFolderTakenStatus)};
 }
 
-std::string findBookFolder(const std::string& downloadDirectory, const BookIdentity& book) {
+FoundBook findBook(const std::string& downloadDirectory, const BookIdentity& book) {
   const std::string url = textToUtf8(book.url);
   const std::vector<std::string> candidates = candidateFolders(downloadDirectory, book);
   for (const std::string& candidate : candidates) {
-    const LoadedRecord loaded = loadBookRecord(candidate);
-    if (loaded.state == RecordState::read && loaded.record.url == url) return candidate;
+    LoadedRecord loaded = loadBookRecord(candidate);
+    if (loaded.state == RecordState::read && loaded.record.url == url) {
+      return {.folder = candidate, .record = std::move(loaded.record)};
+    }
   }
-  return candidates.front();
+  return {.folder = candidates.front(), .record = std::nullopt};
+}
+
+std::string findBookFolder(const std::string& downloadDirectory, const BookIdentity& book) {
+  return findBook(downloadDirectory, book).folder;
 }
 
 void showFolder(const std::string& folder) {

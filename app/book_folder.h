@@ -2,8 +2,10 @@
 // menu item "在文件夹中打开" that shows it.
 #pragma once
 
+#include <optional>
 #include <string>
 
+#include "app/book_record.h"
 #include "app/controls.h"
 #include "text/text.h"
 
@@ -38,8 +40,15 @@ struct FolderChoice {
 // created here.
 FolderChoice chooseBookFolder(const std::string& downloadDirectory, const BookIdentity& book);
 
-// Where `book` is on disk now, by the same rules but claiming nothing; the
-// plain name when neither folder holds it.
+// Where `book` is on disk now, by the same rules but claiming nothing: the
+// folder whose record names it, with that record; else the plain name and no
+// record.
+struct FoundBook {
+  std::string folder;
+  std::optional<BookRecord> record;
+};
+FoundBook findBook(const std::string& downloadDirectory, const BookIdentity& book);
+// findBook's folder.
 std::string findBookFolder(const std::string& downloadDirectory, const BookIdentity& book);
 
 // The folder of the selected row (empty when none is selected).

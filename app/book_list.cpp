@@ -30,10 +30,7 @@ const Text& itemOrEmpty(const std::vector<Text>& list, std::size_t index) {
 
 // The record of the row's book, when its folder holds one of that book.
 std::optional<BookRecord> recordOfRow(Controls& controls, const std::string& directory, int row) {
-  const BookIdentity book = bookOfRow(controls, row);
-  LoadedRecord loaded = loadBookRecord(findBookFolder(directory, book));
-  if (loaded.state != RecordState::read || loaded.record.url != textToUtf8(book.url)) return {};
-  return std::move(loaded.record);
+  return findBook(directory, bookOfRow(controls, row)).record;
 }
 
 void enableCombos(Controls& controls) {

@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
-#include <cstdio>  // snprintf
-#include <ctime>   // gmtime_r
+#include <cstdio>    // snprintf
+#include <ctime>     // gmtime_r
+#include <iterator>  // back_inserter
 #include <limits>
 
 #include "json/json_value.h"
@@ -73,6 +74,16 @@ std::vector<int> pagesMissingFrom(const std::vector<int>& present, int pageCount
 
 std::vector<int> BookRecord::missingPages() const { return pagesMissingFrom(pages, declaredPages); }
 
+int BookRecord::missingCount() const {
+  // `pages` may hold duplicates until saved; count each page once.
+  std::vector<int> inBook;
+  std::copy_if(pages.begin(), pages.end(), std::back_inserter(inBook),
+               [&](int page) { return page >= 1 && page <= declaredPages; });
+  std::sort(inBook.begin(), inBook.end());
+  const auto distinct = std::unique(inBook.begin(), inBook.end()) - inBook.begin();
+  return declaredPages - static_cast<int>(distinct);
+}
+
 std::string pageRanges(const std::vector<int>& pages, std::string_view separator,
                        std::string_view dash) {
   std::string out;
@@ -139,11 +150,7 @@ LoadedRecord loadBookRecord(const std::string& folder) {
 FileError saveBookRecord(const std::string& folder, BookRecord record) {
   std::sort(record.pages.begin(), record.pages.end());
   record.pages.erase(std::unique(record.pages.begin(), record.pages.end()), record.pages.end());
-  // Counted, not listed: a record may claim a count no book has.
-  const auto inBook = std::count_if(record.pages.begin(), record.pages.end(), [&](int page) {
-    return page >= 1 && page <= record.declaredPages;
-  });
-  record.complete = record.declaredPages > 0 && inBook == record.declaredPages;
+  record.complete = record.declaredPages > 0 && record.missingCount() == 0;
   JsonValue document = JsonValue::NewObject();
   writeString(document, kUrlKey, record.url);
   writeString(document, kEditionKey, record.edition);

@@ -33,6 +33,9 @@ struct BookRecord {
 
   // Pages 1..declaredPages that are not on disk, ascending.
   std::vector<int> missingPages() const;
+  // How many those are, counted without listing them: a record may claim a
+  // count no book has.
+  int missingCount() const;
 };
 
 enum class RecordState {

@@ -235,12 +235,8 @@ void showDownloadProgress(Controls& controls) {
 void onRowActivated(Controls& controls) {
   const int row = controls.selectedRow(kBookList);
   if (row < 0) return;
-  const BookIdentity book = bookOfRow(controls, row);
-  const std::string folder = findBookFolder(readDownloadDirectory(), book);
-  const LoadedRecord loaded = loadBookRecord(folder);
-  const bool complete = loaded.state == RecordState::read &&
-                        loaded.record.url == textToUtf8(book.url) && loaded.record.complete;
-  if (complete) {
+  const FoundBook found = findBook(readDownloadDirectory(), bookOfRow(controls, row));
+  if (found.record && found.record->complete) {
     openBookFolder(controls);
   } else {
     onDownloadItem(controls);

@@ -113,9 +113,19 @@ PageImageKind checkPageImageFile(const std::string& path) {
   return recognisePageImage(content);
 }
 
+namespace {
+
+// The Content-Encoding of a body encoded although we asked for identity;
+// empty when the body is as sent.
+Text unaskedEncoding(const SiteAnswer& answer) {
+  Text encoding = headerValue(answer.headers, "Content-Encoding");
+  return equalsIgnoringAsciiCase(encoding, "identity") ? Text() : encoding;
+}
+
+}  // namespace
+
 std::string describeRefusedPage(const SiteAnswer& answer) {
-  const Text encoding = headerValue(answer.headers, "Content-Encoding");
-  if (!encoding.empty() && !equalsIgnoringAsciiCase(encoding, "identity")) {
+  if (const Text encoding = unaskedEncoding(answer); !encoding.empty()) {
     return "收到 " + textToUtf8(encoding) + " 压缩的内容, 不是图片";
   }
   if (answer.body.empty()) return "收到空内容, 不是图片";
@@ -140,9 +150,8 @@ PageVerdict judgePageAnswer(const SiteAnswer& answer) {
   }
   if (answer.status >= 200 && answer.status <= 299) {
     // A body we did not ask to be encoded cannot be written as the page.
-    const Text encoding = headerValue(answer.headers, "Content-Encoding");
-    const bool encoded = !encoding.empty() && !equalsIgnoringAsciiCase(encoding, "identity");
-    return !encoded && isCompleteImage(recognisePageImage(asView(answer.body)))
+    return unaskedEncoding(answer).empty() &&
+                   isCompleteImage(recognisePageImage(asView(answer.body)))
                ? PageVerdict::accepted
                : PageVerdict::retry;
   }
